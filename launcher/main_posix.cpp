@@ -1,0 +1,5 @@
+#include "launcher/launch.h"
+
+int main(int argc, char** argv) {
+  return Launch(argc, argv);
+}

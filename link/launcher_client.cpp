@@ -1,0 +1,135 @@
+#include "link/launcher_client.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+constexpr char kHost[] = "127.0.0.1";
+constexpr char kService[] = "46157";
+constexpr int kRetryLimit = 3;  // Four attempts in all.
+constexpr auto kWaitBetweenAttempts = std::chrono::seconds(10);
+constexpr char kMainApplication[] = "Orbedo.exe";
+constexpr char kRequestTerminator[] = "<EOF>";
+constexpr int kReceiveBufferSize = 512;
+
+constexpr char kLauncherCaption[] = "Orbedo Launcher";
+
+// Tells the user first, then raises the failure to the entry.
+[[noreturn]] void Fail(const char* text, const char* caption, const char* error) {
+  platform::MessageBoxA(text, caption);
+  throw std::runtime_error(error);
+}
+
+// Sleeps until the monotonic clock has advanced by `duration`, however often the sleep is cut
+// short.
+void Wait(platform::Clock::duration duration) {
+  const auto deadline = platform::MonotonicNow() + duration;
+  for (auto now = platform::MonotonicNow(); now < deadline; now = platform::MonotonicNow()) {
+    platform::SleepFor(deadline - now);
+  }
+}
+
+struct AddressListDeleter {
+  void operator()(addrinfo* list) const { platform::freeaddrinfo(list); }
+};
+using AddressList = std::unique_ptr<addrinfo, AddressListDeleter>;
+
+}  // namespace
+
+LauncherClient::LauncherClient() : hints_{} {
+  hints_.ai_family = AF_UNSPEC;
+  hints_.ai_socktype = SOCK_STREAM;
+  hints_.ai_protocol = IPPROTO_TCP;
+}
+
+void LauncherClient::Connect(const std::string& install_prefix) {
+  while (!TryConnect()) {
+    if (failed_attempts_ >= kRetryLimit) {
+      Fail("Orbedo launcher failed to communicate with Orbedo.exe",
+           "Couldn't communicate with Orbedo", "Couldn't communicate with Orbedo");
+    }
+    if (failed_attempts_++ == 0) {
+      StartMainApplication(install_prefix);
+    }
+    Wait(kWaitBetweenAttempts);
+  }
+}
+
+bool LauncherClient::TryConnect() {
+  if (platform::WSAStartup() != 0) {
+    Fail("Socket error", kLauncherCaption, "Failed to initialize socket");
+  }
+
+  addrinfo* resolved = nullptr;
+  if (platform::getaddrinfo(kHost, kService, &hints_, &resolved) != 0) {
+    platform::WSACleanup();
+    Fail("Socket error", kLauncherCaption, "Failed to resolve address");
+  }
+  AddressList addresses(resolved);
+
+  for (const addrinfo* address = addresses.get(); address; address = address->ai_next) {
+    socket_ = platform::socket(address->ai_family, address->ai_socktype, address->ai_protocol);
+    if (socket_ == platform::kInvalidSocket) {
+      addresses.reset();
+      platform::WSACleanup();
+      Fail("Socket error", kLauncherCaption, "Socket failed");
+    }
+    if (platform::connect(socket_, address->ai_addr, address->ai_addrlen) != platform::kSocketError) {
+      return true;  // The socket library stays started for Send.
+    }
+    platform::closesocket(socket_);
+    socket_ = platform::kInvalidSocket;
+  }
+
+  addresses.reset();
+  platform::WSACleanup();
+  return false;
+}
+
+void LauncherClient::StartMainApplication(const std::string& install_prefix) {
+  // The program is named explicitly and its path quoted: from an unquoted command line with no
+  // application name, Windows would try C:\Program.exe first for an installation under
+  // C:\Program Files.
+  const std::string application = install_prefix + kMainApplication;
+  std::string command_line = '"' + application + '"';
+
+  platform::ProcessHandles started;
+  if (!platform::CreateProcessA(application.c_str(), command_line.data(), &started)) {
+    Fail("Orbedo launcher failed to start Orbedo.exe", "Couldn't start Orbedo",
+         "Couldn't start Orbedo");
+  }
+  platform::CloseHandle(started.process);
+  platform::CloseHandle(started.thread);
+}
+
+void LauncherClient::Send(const std::string& body) {
+  const std::string request = body + kRequestTerminator;
+
+  // A send may take only part of what it is given; a request is never cut short.
+  for (std::size_t sent = 0; sent < request.size();) {
+    const int length = static_cast<int>(std::min<std::size_t>(request.size() - sent, INT_MAX));
+    const int result = platform::send(socket_, request.data() + sent, length);
+    if (result <= 0) {
+      platform::closesocket(socket_);
+      platform::WSACleanup();
+      Fail("Socket send error", kLauncherCaption, "Send failed");
+    }
+    sent += static_cast<std::size_t>(result);
+  }
+
+  char buffer[kReceiveBufferSize] = {};
+  for (int received; (received = platform::recv(socket_, buffer, sizeof buffer)) > 0;) {
+    // Output that cannot be written (no console attached) is of no consequence.
+    std::fwrite(buffer, 1, static_cast<std::size_t>(received), stdout);
+    std::fputs("\n", stdout);
+    std::fflush(stdout);
+  }
+
+  platform::closesocket(socket_);
+  platform::WSACleanup();
+}

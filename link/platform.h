@@ -1,0 +1,70 @@
+// The operating-system calls the launcher makes, under their Windows names. The Windows build
+// implements them on the system itself (platform_win.cpp); the Linux host build maps them onto
+// POSIX (platform_posix.cpp) so that the same launch logic runs, and is tested, at native speed.
+// The unit tests link a scripted stand-in for this file's functions instead.
+
+#ifndef LINK_PLATFORM_H_
+#define LINK_PLATFORM_H_
+
+#include <chrono>
+#include <cstdint>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <netdb.h>
+#include <sys/socket.h>
+#endif
+
+namespace platform {
+
+#ifdef _WIN32
+using Socket = SOCKET;
+inline constexpr Socket kInvalidSocket = INVALID_SOCKET;
+#else
+using Socket = int;
+inline constexpr Socket kInvalidSocket = -1;
+#endif
+inline constexpr int kSocketError = -1;
+
+// A process or thread handle of a started program; 0 stands for none.
+using Handle = std::uintptr_t;
+
+struct ProcessHandles {
+  Handle process = 0;
+  Handle thread = 0;
+};
+
+using Clock = std::chrono::steady_clock;
+
+// Windows Sockets. WSAStartup asks for version 2.2 and returns 0 on success.
+int WSAStartup();
+int WSACleanup();
+int getaddrinfo(const char* node,
+                const char* service,
+                const addrinfo* hints,
+                addrinfo** result);
+void freeaddrinfo(addrinfo* list);
+Socket socket(int family, int type, int protocol);
+int connect(Socket socket, const sockaddr* address, std::size_t length);
+int send(Socket socket, const char* data, int length);
+int recv(Socket socket, char* buffer, int length);
+int closesocket(Socket socket);
+
+// Starts `application` with `command_line` (a writable buffer, as Windows wants it) and no
+// inherited handles. Returns false when the program cannot be started.
+bool CreateProcessA(const char* application, char* command_line, ProcessHandles* started);
+void CloseHandle(Handle handle);
+
+// A modal error box with an OK button and no owner window; returns once it is dismissed.
+void MessageBoxA(const char* text, const char* caption);
+
+// The wait between connection attempts. SleepFor may return early; callers that need the full
+// duration compare MonotonicNow with their deadline and sleep again.
+Clock::time_point MonotonicNow();
+void SleepFor(Clock::duration duration);
+
+}  // namespace platform
+
+#endif  // LINK_PLATFORM_H_

@@ -1,0 +1,177 @@
+#include "fake_platform.h"
+
+#include <cstring>
+#include <memory>
+
+namespace {
+
+std::unique_ptr<FakePlatform> g_fake = std::make_unique<FakePlatform>();
+
+constexpr platform::Socket kFirstSocket = 100;
+constexpr platform::Handle kProcessHandle = 11;
+constexpr platform::Handle kThreadHandle = 12;
+
+template <typename T>
+T TakeFront(std::deque<T>& queue, T otherwise) {
+  if (queue.empty()) {
+    return otherwise;
+  }
+  T front = queue.front();
+  queue.pop_front();
+  return front;
+}
+
+}  // namespace
+
+int FakePlatform::Count(const std::string& prefix) const {
+  int count = 0;
+  for (const std::string& call : calls) {
+    count += call.compare(0, prefix.size(), prefix) == 0;
+  }
+  return count;
+}
+
+FakePlatform& Fake() {
+  return *g_fake;
+}
+
+void ResetFake() {
+  g_fake = std::make_unique<FakePlatform>();
+}
+
+namespace platform {
+
+int WSAStartup() {
+  Fake().calls.push_back("WSAStartup");
+  const int result = TakeFront(Fake().wsa_startup_results, 0);
+  Fake().started_libraries += result == 0;
+  return result;
+}
+
+int WSACleanup() {
+  Fake().calls.push_back("WSACleanup");
+  --Fake().started_libraries;
+  return 0;
+}
+
+int getaddrinfo(const char* node, const char* service, const addrinfo* hints, addrinfo** result) {
+  Fake().calls.push_back(std::string("getaddrinfo ") + node + " " + service);
+  Fake().hints = *hints;
+  if (Fake().getaddrinfo_result != 0) {
+    return Fake().getaddrinfo_result;
+  }
+  addrinfo* list = nullptr;
+  for (int i = Fake().resolved_addresses; i > 0; --i) {
+    auto* address = new addrinfo{};
+    address->ai_family = AF_INET;
+    address->ai_socktype = SOCK_STREAM;
+    address->ai_protocol = IPPROTO_TCP;
+    address->ai_addrlen = sizeof(sockaddr);
+    address->ai_addr = reinterpret_cast<sockaddr*>(new sockaddr{});
+    address->ai_next = list;
+    list = address;
+  }
+  ++Fake().unfreed_address_lists;
+  *result = list;
+  return 0;
+}
+
+void freeaddrinfo(addrinfo* list) {
+  Fake().calls.push_back("freeaddrinfo");
+  --Fake().unfreed_address_lists;
+  while (list) {
+    addrinfo* next = list->ai_next;
+    delete reinterpret_cast<sockaddr*>(list->ai_addr);
+    delete list;
+    list = next;
+  }
+}
+
+Socket socket(int family, int type, int protocol) {
+  Fake().calls.push_back("socket " + std::to_string(family) + " " + std::to_string(type) + " " +
+                         std::to_string(protocol));
+  if (!TakeFront(Fake().socket_results, true)) {
+    return kInvalidSocket;
+  }
+  ++Fake().open_sockets;
+  return kFirstSocket;
+}
+
+int connect(Socket socket, const sockaddr* address, std::size_t length) {
+  Fake().calls.push_back("connect");
+  if (socket != kFirstSocket || address == nullptr || length != sizeof(sockaddr)) {
+    return kSocketError;
+  }
+  return TakeFront(Fake().connect_results, false) ? 0 : kSocketError;
+}
+
+int send(Socket socket, const char* data, int length) {
+  Fake().calls.push_back("send " + std::to_string(length));
+  const int limit = TakeFront(Fake().send_limits, length);
+  if (socket != kFirstSocket || limit < 0) {
+    return kSocketError;
+  }
+  const int taken = limit < length ? limit : length;
+  Fake().sent.append(data, static_cast<std::size_t>(taken));
+  return taken;
+}
+
+int recv(Socket socket, char* buffer, int length) {
+  Fake().calls.push_back("recv " + std::to_string(length));
+  std::deque<std::string>& replies = Fake().replies;
+  if (socket != kFirstSocket) {
+    return kSocketError;
+  }
+  if (replies.empty()) {
+    return Fake().recv_fails_at_end ? kSocketError : 0;
+  }
+  // More than fits in the buffer stays for the next call, as in a socket's receive queue.
+  std::string& piece = replies.front();
+  const std::size_t count = std::min(piece.size(), static_cast<std::size_t>(length));
+  std::memcpy(buffer, piece.data(), count);
+  piece.erase(0, count);
+  if (piece.empty()) {
+    replies.pop_front();
+  }
+  return static_cast<int>(count);
+}
+
+int closesocket(Socket socket) {
+  Fake().calls.push_back("closesocket");
+  Fake().open_sockets -= socket == kFirstSocket;
+  return 0;
+}
+
+bool CreateProcessA(const char* application, char* command_line, ProcessHandles* started) {
+  Fake().calls.push_back(std::string("CreateProcessA ") + application + " " + command_line);
+  if (!Fake().create_process_result) {
+    return false;
+  }
+  started->process = kProcessHandle;
+  started->thread = kThreadHandle;
+  Fake().open_handles += 2;
+  return true;
+}
+
+void CloseHandle(Handle handle) {
+  Fake().calls.push_back(handle == kProcessHandle ? "CloseHandle process"
+                         : handle == kThreadHandle ? "CloseHandle thread"
+                                                   : "CloseHandle ?");
+  --Fake().open_handles;
+}
+
+void MessageBoxA(const char* text, const char* caption) {
+  Fake().calls.push_back(std::string("MessageBoxA ") + caption + ": " + text);
+}
+
+Clock::time_point MonotonicNow() {
+  return Fake().now;
+}
+
+void SleepFor(Clock::duration duration) {
+  const auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(duration);
+  Fake().calls.push_back("SleepFor " + std::to_string(milliseconds.count()) + "ms");
+  Fake().now += TakeFront(Fake().sleep_cut_short_to, duration);
+}
+
+}  // namespace platform

@@ -1,0 +1,88 @@
+#include "launcher/launch_request.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "launcher/launch.h"
+
+namespace {
+
+std::string Body(std::vector<const char*> arguments) {
+  arguments.insert(arguments.begin(), "C:\\Apps\\Orbedo\\Orbedo-Launcher.exe");
+  return BuildRequestBody(static_cast<int>(arguments.size()), arguments.data());
+}
+
+TEST(EscapeArgument, MarksExactlyTheSixCharacters) {
+  EXPECT_EQ(EscapeArgument("C:\\Data\\1crn.pdb"), "C:\\\\Data\\\\1crn.pdb");
+  EXPECT_EQ(EscapeArgument("x/y/z"), "x\\/y\\/z");
+  EXPECT_EQ(EscapeArgument("say \"hi\""), "say \\\"hi\\\"");
+  EXPECT_EQ(EscapeArgument("trailing\\"), "trailing\\\\");
+  // Control characters are marked, not spelled out as letters.
+  EXPECT_EQ(EscapeArgument("a\nb\rc\td"), "a\\\nb\\\rc\\\td");
+  EXPECT_EQ(EscapeArgument(""), "");
+  EXPECT_EQ(EscapeArgument("plain 1crn.pdb"), "plain 1crn.pdb");
+}
+
+TEST(EscapeArgument, CopiesEveryOtherByteValueUnchanged) {
+  const std::string marked = "\\\"/\n\r\t";
+  std::string every_byte;
+  std::string expected;
+  for (int value = 1; value <= 255; ++value) {
+    const char byte = static_cast<char>(value);
+    every_byte += byte;
+    if (marked.find(byte) != std::string::npos) {
+      expected += '\\';
+    }
+    expected += byte;
+  }
+  EXPECT_EQ(EscapeArgument(every_byte), expected);
+  EXPECT_EQ(expected.size(), 255u + 6u);
+}
+
+TEST(EscapeArgument, HandlesLongArguments) {
+  std::string path;
+  std::string expected;
+  for (int i = 0; i < 4000; ++i) {
+    path += "dir\\";
+    expected += "dir\\\\";
+  }
+  path += std::string(16000, 'x');
+  expected += std::string(16000, 'x');
+  EXPECT_EQ(EscapeArgument(path), expected);
+  EXPECT_EQ(EscapeArgument(std::string(32000, '/')).size(), 64000u);
+}
+
+TEST(RequestBody, IsABracketedListWithoutSpaces) {
+  EXPECT_EQ(Body({}), "[]");
+  EXPECT_EQ(Body({"a", "b/c"}), "[\"a\",\"b\\/c\"]");
+  EXPECT_EQ(Body({"a", "b", "c"}), "[\"a\",\"b\",\"c\"]");
+  EXPECT_EQ(Body({""}), "[\"\"]");
+  EXPECT_EQ(Body({"", ""}), "[\"\",\"\"]");
+  EXPECT_EQ(Body({"C:\\Data\\1crn.pdb"}), "[\"C:\\\\Data\\\\1crn.pdb\"]");
+  // A quote or backslash at an element's end cannot close it early.
+  EXPECT_EQ(Body({"a\\", "\""}), "[\"a\\\\\",\"\\\"\"]");
+}
+
+TEST(InstallPrefix, CutsTheLaunchersNineteenByteName) {
+  EXPECT_EQ(InstallPrefix("C:\\Apps\\Orbedo\\Orbedo-Launcher.exe"), "C:\\Apps\\Orbedo\\");
+  EXPECT_EQ(InstallPrefix("C:\\Program Files\\Orbedo\\Orbedo-Launcher.exe"),
+            "C:\\Program Files\\Orbedo\\");
+  EXPECT_EQ(InstallPrefix("/opt/orbedo/Orbedo-Launcher.exe"), "/opt/orbedo/");
+  EXPECT_EQ(InstallPrefix("xOrbedo-Launcher.exe"), "x");
+}
+
+TEST(InstallPrefix, IsTheCurrentFolderForNineteenBytesOrFewer) {
+  EXPECT_EQ(InstallPrefix("Orbedo-Launcher.exe"), "./");
+  EXPECT_EQ(InstallPrefix("launcher.exe"), "./");
+  EXPECT_EQ(InstallPrefix(""), "./");
+}
+
+TEST(InstallPrefix, CutsByCountWhateverTheName) {
+  // Another name of another length leaves a wrong prefix; only the count matters.
+  EXPECT_EQ(InstallPrefix("C:\\Apps\\Orbedo\\launch.exe"), "C:\\App");
+  EXPECT_EQ(InstallPrefix("C:\\Apps\\Orbedo\\Orbedo-Launcher-64.exe"), "C:\\Apps\\Orbedo\\Orb");
+}
+
+}  // namespace

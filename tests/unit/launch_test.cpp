@@ -1,0 +1,50 @@
+#include "launcher/launch.h"
+
+#include <gtest/gtest.h>
+
+#include "fake_platform.h"
+
+namespace {
+
+class LaunchTest : public testing::Test {
+ protected:
+  void SetUp() override { ResetFake(); }
+};
+
+TEST_F(LaunchTest, DeliversTheArgumentsAndExitsWithZero) {
+  Fake().connect_results = {true};
+  const char* argv[] = {"C:\\Apps\\Orbedo\\Orbedo-Launcher.exe", "a", "b/c"};
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(Launch(3, argv), kLaunchDelivered);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(Fake().sent, std::string("\x5B\x22\x61\x22\x2C\x22\x62\x5C\x2F\x63\x22\x5D\x3C\x45\x4F"
+                                     "\x46\x3E"));
+}
+
+TEST_F(LaunchTest, RunsInFullWithNoArgumentsToForward) {
+  Fake().connect_results = {false, true};
+  const char* argv[] = {"Orbedo-Launcher.exe"};
+  EXPECT_EQ(Launch(1, argv), kLaunchDelivered);
+  EXPECT_EQ(Fake().sent, "[]<EOF>");
+  EXPECT_EQ(Fake().Count("CreateProcessA ./Orbedo.exe \"./Orbedo.exe\""), 1);
+}
+
+TEST_F(LaunchTest, TakesAnEmptyArgumentVector) {
+  Fake().connect_results = {false, true};
+  EXPECT_EQ(Launch(0, nullptr), kLaunchDelivered);
+  EXPECT_EQ(Fake().sent, "[]<EOF>");
+  EXPECT_EQ(Fake().Count("CreateProcessA ./Orbedo.exe"), 1);
+}
+
+TEST_F(LaunchTest, ReportsAFailureOnOneLineOfStandardError) {
+  Fake().create_process_result = false;
+  const char* argv[] = {"C:\\Apps\\Orbedo\\Orbedo-Launcher.exe", "C:\\Data\\1crn.pdb"};
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(Launch(2, argv), kLaunchFailed);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "An exception occured: Couldn't start Orbedo\n");
+  EXPECT_EQ(Fake().calls.back(),
+            "MessageBoxA Couldn't start Orbedo: Orbedo launcher failed to start Orbedo.exe");
+  EXPECT_EQ(Fake().sent, "");
+}
+
+}  // namespace

@@ -1,0 +1,245 @@
+#include "link/launcher_client.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "fake_platform.h"
+
+namespace {
+
+using std::chrono::seconds;
+using Calls = std::vector<std::string>;
+
+const Calls kRefusedAttempt = {"WSAStartup",  "getaddrinfo 127.0.0.1 46157",
+                               "socket 2 1 6", "connect",
+                               "closesocket",  "freeaddrinfo",
+                               "WSACleanup"};
+const Calls kAcceptedAttempt = {"WSAStartup", "getaddrinfo 127.0.0.1 46157", "socket 2 1 6",
+                                "connect", "freeaddrinfo"};
+const Calls kStart = {"CreateProcessA C:\\Apps\\Orbedo\\Orbedo.exe \"C:\\Apps\\Orbedo\\Orbedo.exe\"",
+                      "CloseHandle process", "CloseHandle thread"};
+const Calls kWait = {"SleepFor 10000ms"};
+
+Calls Join(std::initializer_list<Calls> parts) {
+  Calls joined;
+  for (const Calls& part : parts) {
+    joined.insert(joined.end(), part.begin(), part.end());
+  }
+  return joined;
+}
+
+class LauncherClientTest : public testing::Test {
+ protected:
+  void SetUp() override { ResetFake(); }
+
+  // Every path leaves nothing held: start-ups and clean-ups of the socket library balance, and
+  // every socket, address list and handle is released.
+  void TearDown() override {
+    EXPECT_EQ(Fake().started_libraries, 0);
+    EXPECT_EQ(Fake().open_sockets, 0);
+    EXPECT_EQ(Fake().unfreed_address_lists, 0);
+    EXPECT_EQ(Fake().open_handles, 0);
+  }
+
+  // Runs Connect then Send; returns the runtime error's message, or "" when there was none.
+  std::string Launch(const std::string& body = "[\"a\"]") {
+    LauncherClient client;
+    try {
+      client.Connect("C:\\Apps\\Orbedo\\");
+      client.Send(body);
+    } catch (const std::runtime_error& error) {
+      return error.what();
+    }
+    return "";
+  }
+
+  seconds Elapsed() const {
+    return std::chrono::duration_cast<seconds>(Fake().now - platform::Clock::time_point());
+  }
+};
+
+TEST_F(LauncherClientTest, DeliversInOneAttemptWhenTheApplicationListens) {
+  Fake().connect_results = {true};
+  Fake().replies = {"OK 1"};
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(Launch("[\"a\",\"b\\/c\"]"), "");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "OK 1\n");
+
+  EXPECT_EQ(Fake().sent, "[\"a\",\"b\\/c\"]<EOF>");
+  EXPECT_EQ(Fake().calls, Join({kAcceptedAttempt,
+                                {"send 17", "recv 512", "recv 512", "closesocket", "WSACleanup"}}));
+  EXPECT_EQ(Fake().hints.ai_flags, 0);
+  EXPECT_EQ(Fake().hints.ai_family, AF_UNSPEC);
+  EXPECT_EQ(Fake().hints.ai_socktype, SOCK_STREAM);
+  EXPECT_EQ(Fake().hints.ai_protocol, IPPROTO_TCP);
+  EXPECT_EQ(Fake().hints.ai_addrlen, 0u);
+  EXPECT_EQ(Fake().hints.ai_addr, nullptr);
+  EXPECT_EQ(Fake().hints.ai_canonname, nullptr);
+  EXPECT_EQ(Fake().hints.ai_next, nullptr);
+}
+
+TEST_F(LauncherClientTest, StartsTheApplicationAfterTheFirstFailedAttemptOnly) {
+  // It listens only by the third attempt, as an application that takes 15 seconds to start.
+  Fake().connect_results = {false, false, true};
+  EXPECT_EQ(Launch(), "");
+  EXPECT_EQ(Fake().calls,
+            Join({kRefusedAttempt, kStart, kWait, kRefusedAttempt, kWait, kAcceptedAttempt,
+                  {"send 10", "recv 512", "closesocket", "WSACleanup"}}));
+  EXPECT_EQ(Elapsed(), seconds(20));
+}
+
+TEST_F(LauncherClientTest, GivesUpAfterFourAttemptsAndThreeWaits) {
+  EXPECT_EQ(Launch(), "Couldn't communicate with Orbedo");
+  EXPECT_EQ(Fake().calls,
+            Join({kRefusedAttempt, kStart, kWait, kRefusedAttempt, kWait, kRefusedAttempt, kWait,
+                  kRefusedAttempt,
+                  {"MessageBoxA Couldn't communicate with Orbedo: Orbedo launcher failed to "
+                   "communicate with Orbedo.exe"}}));
+  EXPECT_EQ(Elapsed(), seconds(30));
+}
+
+TEST_F(LauncherClientTest, SleepsAgainAfterAnEarlyWakeUp) {
+  Fake().connect_results = {false, true};
+  Fake().sleep_cut_short_to = {seconds(3), std::chrono::milliseconds(6999)};
+  EXPECT_EQ(Launch(), "");
+  EXPECT_EQ(Fake().Count("SleepFor"), 3);
+  EXPECT_EQ(Fake().calls[10], "SleepFor 10000ms");
+  EXPECT_EQ(Fake().calls[11], "SleepFor 7000ms");
+  EXPECT_EQ(Fake().calls[12], "SleepFor 1ms");
+  EXPECT_EQ(Fake().now - platform::Clock::time_point(), seconds(10));
+}
+
+TEST_F(LauncherClientTest, TriesTheNextAddressWithoutWaiting) {
+  Fake().resolved_addresses = 3;
+  Fake().connect_results = {false, true};
+  EXPECT_EQ(Launch(), "");
+  EXPECT_EQ(Fake().calls,
+            Join({{"WSAStartup", "getaddrinfo 127.0.0.1 46157", "socket 2 1 6", "connect",
+                   "closesocket", "socket 2 1 6", "connect", "freeaddrinfo"},
+                  {"send 10", "recv 512", "closesocket", "WSACleanup"}}));
+}
+
+TEST_F(LauncherClientTest, TriesEveryAddressInEachAttempt) {
+  Fake().resolved_addresses = 2;
+  EXPECT_EQ(Launch(), "Couldn't communicate with Orbedo");
+  EXPECT_EQ(Fake().Count("connect"), 8);
+  EXPECT_EQ(Fake().Count("CreateProcessA"), 1);
+  EXPECT_EQ(Fake().Count("SleepFor"), 3);
+}
+
+struct FailureRow {
+  const char* name;
+  void (*script)(FakePlatform&);
+  Calls expected_calls;  // From the failing call on.
+  const char* error;
+};
+
+void PrintTo(const FailureRow& row, std::ostream* out) {
+  *out << row.name;
+}
+
+class LauncherClientFailureTest : public LauncherClientTest,
+                                  public testing::WithParamInterface<FailureRow> {};
+
+TEST_P(LauncherClientFailureTest, ShowsTheBoxAfterReleasingThenRaises) {
+  const FailureRow& row = GetParam();
+  row.script(Fake());
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(Launch(), row.error);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  const Calls& calls = Fake().calls;
+  ASSERT_GE(calls.size(), row.expected_calls.size());
+  EXPECT_EQ(Calls(calls.end() - static_cast<long>(row.expected_calls.size()), calls.end()),
+            row.expected_calls);
+  EXPECT_EQ(Fake().Count("MessageBoxA"), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryFailure,
+    LauncherClientFailureTest,
+    testing::Values(
+        FailureRow{"SocketLibrary",
+                   [](FakePlatform& fake) { fake.wsa_startup_results = {10091}; },
+                   {"WSAStartup", "MessageBoxA Orbedo Launcher: Socket error"},
+                   "Failed to initialize socket"},
+        FailureRow{"Resolution",
+                   [](FakePlatform& fake) { fake.getaddrinfo_result = 11001; },
+                   {"WSAStartup", "getaddrinfo 127.0.0.1 46157", "WSACleanup",
+                    "MessageBoxA Orbedo Launcher: Socket error"},
+                   "Failed to resolve address"},
+        FailureRow{"SocketCreation",
+                   [](FakePlatform& fake) { fake.socket_results = {false}; },
+                   {"socket 2 1 6", "freeaddrinfo", "WSACleanup",
+                    "MessageBoxA Orbedo Launcher: Socket error"},
+                   "Socket failed"},
+        FailureRow{"SocketCreationAtTheSecondAddress",
+                   [](FakePlatform& fake) {
+                     fake.resolved_addresses = 2;
+                     fake.socket_results = {true, false};
+                   },
+                   {"socket 2 1 6", "connect", "closesocket", "socket 2 1 6", "freeaddrinfo",
+                    "WSACleanup", "MessageBoxA Orbedo Launcher: Socket error"},
+                   "Socket failed"},
+        FailureRow{"ApplicationStart",
+                   [](FakePlatform& fake) { fake.create_process_result = false; },
+                   {"freeaddrinfo", "WSACleanup",
+                    "CreateProcessA C:\\Apps\\Orbedo\\Orbedo.exe \"C:\\Apps\\Orbedo\\Orbedo.exe\"",
+                    "MessageBoxA Couldn't start Orbedo: Orbedo launcher failed to start "
+                    "Orbedo.exe"},
+                   "Couldn't start Orbedo"},
+        FailureRow{"Send",
+                   [](FakePlatform& fake) {
+                     fake.connect_results = {true};
+                     fake.send_limits = {-1};
+                   },
+                   {"send 10", "closesocket", "WSACleanup",
+                    "MessageBoxA Orbedo Launcher: Socket send error"},
+                   "Send failed"},
+        FailureRow{"SendAfterAPartialSend",
+                   [](FakePlatform& fake) {
+                     fake.connect_results = {true};
+                     fake.send_limits = {4, -1};
+                   },
+                   {"send 10", "send 6", "closesocket", "WSACleanup",
+                    "MessageBoxA Orbedo Launcher: Socket send error"},
+                   "Send failed"},
+        FailureRow{"SocketLibraryOnTheSecondAttempt",
+                   [](FakePlatform& fake) { fake.wsa_startup_results = {0, 10091}; },
+                   {"CloseHandle thread", "SleepFor 10000ms", "WSAStartup",
+                    "MessageBoxA Orbedo Launcher: Socket error"},
+                   "Failed to initialize socket"}),
+    [](const testing::TestParamInfo<FailureRow>& row) { return row.param.name; });
+
+TEST_F(LauncherClientTest, SendsWhatASocketTookOnlyInPart) {
+  Fake().connect_results = {true};
+  Fake().send_limits = {3, 1, 5};
+  EXPECT_EQ(Launch("[\"abc\"]"), "");
+  EXPECT_EQ(Fake().sent, "[\"abc\"]<EOF>");
+  EXPECT_EQ(Fake().Count("send"), 4);
+}
+
+TEST_F(LauncherClientTest, RelaysEveryReceivedChunkOnALineOfItsOwn) {
+  Fake().connect_results = {true};
+  // 1,300 bytes in one piece arrive through the 512-byte buffer as three chunks.
+  Fake().replies = {std::string(1300, 'r'), "x", std::string("a\0b", 3)};
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(Launch(), "");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            std::string(512, 'r') + "\n" + std::string(512, 'r') + "\n" + std::string(276, 'r') +
+                "\nx\n" + std::string("a\0b\n", 4));
+}
+
+TEST_F(LauncherClientTest, EndsQuietlyWhenTheReplyFailsOrIsEmpty) {
+  Fake().connect_results = {true};
+  Fake().replies = {"partial"};
+  Fake().recv_fails_at_end = true;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(Launch(), "");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "partial\n");
+  EXPECT_EQ(Fake().Count("MessageBoxA"), 0);
+}
+
+}  // namespace

@@ -1,0 +1,85 @@
+"""A Wine prefix and an X display of the tests' own, for running the Windows executables.
+
+Everything started here carries the tag of the session in its environment and is ended by its
+Unix pid at the close; Wine's own services inherit the tag from the first program of the prefix.
+Wine's output always goes to files: its services inherit descriptors and keep pipes open."""
+
+import os
+import shutil
+import subprocess
+import tempfile
+import uuid
+
+import harness
+
+WINE = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver"
+
+
+class WineSession:
+    def __init__(self):
+        self.root = tempfile.TemporaryDirectory(prefix="orbedo-wine-")
+        self.prefix = os.path.join(self.root.name, "prefix")
+        self.drive_c = os.path.join(self.prefix, "drive_c")
+        self.tag = uuid.uuid4().hex
+        self.xvfb = None
+        try:
+            self._start_display()
+            self._make_prefix()
+        except BaseException:
+            self.close()
+            raise
+
+    def _start_display(self):
+        read_end, write_end = os.pipe()
+        self.xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp", "-screen", "0",
+             "1024x768x24"],
+            pass_fds=[write_end], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as display:
+            self.display = ":" + display.readline().strip()
+
+    def _make_prefix(self):
+        with open(os.path.join(self.root.name, "wineboot.log"), "wb") as log:
+            subprocess.run([WINE, "wineboot", "-i"], env=self.environment(),
+                           stdin=subprocess.DEVNULL, stdout=log, stderr=log, timeout=180,
+                           check=True)
+
+    def environment(self, **extra):
+        environment = dict(os.environ)
+        environment.update({
+            "WINEPREFIX": self.prefix,
+            "WINEDEBUG": "-all",
+            "DISPLAY": self.display,
+            "LANG": "C.UTF-8",
+            harness.TAG: self.tag,
+        })
+        environment.update(extra)
+        return environment
+
+    def windows_path(self, unix_path):
+        """The path under which a Windows program sees `unix_path`."""
+        unix_path = os.path.abspath(unix_path)
+        if unix_path.startswith(self.drive_c + os.sep):
+            return "C:\\" + os.path.relpath(unix_path, self.drive_c).replace("/", "\\")
+        return "Z:" + unix_path.replace("/", "\\")
+
+    def install(self, source, windows_path):
+        """Copies `source` to `windows_path` (under C:) and returns its Unix path."""
+        assert windows_path.startswith("C:\\")
+        target = os.path.join(self.drive_c, *windows_path[3:].split("\\"))
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        shutil.copyfile(source, target)
+        return target
+
+    def close(self):
+        if os.path.isdir(self.prefix):
+            subprocess.call([WINESERVER, "-k"], env=self.environment(),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        harness.kill_tagged(self.tag)
+        if self.xvfb:
+            self.xvfb.kill()
+            self.xvfb.wait()
+        self.root.cleanup()

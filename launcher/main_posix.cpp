@@ -1,5 +1,3 @@
 #include "launcher/launch.h"
 
-int main(int argc, char** argv) {
-  return Launch(argc, argv);
-}
+int main(int argc, char** argv) { return Launch(argc, argv); }

@@ -15,6 +15,4 @@ int _dowildcard = 0;
 }
 #endif
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  return Launch(__argc, __argv);
-}
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return Launch(__argc, __argv); }

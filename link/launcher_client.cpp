@@ -79,7 +79,8 @@ bool LauncherClient::TryConnect() {
       platform::WSACleanup();
       Fail("Socket error", kLauncherCaption, "Socket failed");
     }
-    if (platform::connect(socket_, address->ai_addr, address->ai_addrlen) != platform::kSocketError) {
+    if (platform::connect(socket_, address->ai_addr, address->ai_addrlen) !=
+        platform::kSocketError) {
       return true;  // The socket library stays started for Send.
     }
     platform::closesocket(socket_);

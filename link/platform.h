@@ -41,10 +41,7 @@ using Clock = std::chrono::steady_clock;
 // Windows Sockets. WSAStartup asks for version 2.2 and returns 0 on success.
 int WSAStartup();
 int WSACleanup();
-int getaddrinfo(const char* node,
-                const char* service,
-                const addrinfo* hints,
-                addrinfo** result);
+int getaddrinfo(const char* node, const char* service, const addrinfo* hints, addrinfo** result);
 void freeaddrinfo(addrinfo* list);
 Socket socket(int family, int type, int protocol);
 int connect(Socket socket, const sockaddr* address, std::size_t length);

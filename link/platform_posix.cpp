@@ -15,21 +15,15 @@ extern char** environ;
 
 namespace platform {
 
-int WSAStartup() {
-  return 0;
-}
+int WSAStartup() { return 0; }
 
-int WSACleanup() {
-  return 0;
-}
+int WSACleanup() { return 0; }
 
 int getaddrinfo(const char* node, const char* service, const addrinfo* hints, addrinfo** result) {
   return ::getaddrinfo(node, service, hints, result);
 }
 
-void freeaddrinfo(addrinfo* list) {
-  ::freeaddrinfo(list);
-}
+void freeaddrinfo(addrinfo* list) { ::freeaddrinfo(list); }
 
 Socket socket(int family, int type, int protocol) {
   // Like a Windows socket, not inherited by the main application.
@@ -49,9 +43,7 @@ int recv(Socket socket, char* buffer, int length) {
   return static_cast<int>(::recv(socket, buffer, static_cast<std::size_t>(length), 0));
 }
 
-int closesocket(Socket socket) {
-  return ::close(socket);
-}
+int closesocket(Socket socket) { return ::close(socket); }
 
 bool CreateProcessA(const char* application, char* command_line, ProcessHandles* started) {
   // Windows starts the main application without the launcher's handles; here its standard
@@ -85,9 +77,7 @@ void MessageBoxA(const char* text, const char* caption) {
   std::fflush(stderr);
 }
 
-Clock::time_point MonotonicNow() {
-  return Clock::now();
-}
+Clock::time_point MonotonicNow() { return Clock::now(); }
 
 void SleepFor(Clock::duration duration) {
   const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(duration);

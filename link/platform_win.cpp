@@ -11,37 +11,25 @@ int WSAStartup() {
   return ::WSAStartup(MAKEWORD(2, 2), &data);
 }
 
-int WSACleanup() {
-  return ::WSACleanup();
-}
+int WSACleanup() { return ::WSACleanup(); }
 
 int getaddrinfo(const char* node, const char* service, const addrinfo* hints, addrinfo** result) {
   return ::getaddrinfo(node, service, hints, result);
 }
 
-void freeaddrinfo(addrinfo* list) {
-  ::freeaddrinfo(list);
-}
+void freeaddrinfo(addrinfo* list) { ::freeaddrinfo(list); }
 
-Socket socket(int family, int type, int protocol) {
-  return ::socket(family, type, protocol);
-}
+Socket socket(int family, int type, int protocol) { return ::socket(family, type, protocol); }
 
 int connect(Socket socket, const sockaddr* address, std::size_t length) {
   return ::connect(socket, address, static_cast<int>(length));
 }
 
-int send(Socket socket, const char* data, int length) {
-  return ::send(socket, data, length, 0);
-}
+int send(Socket socket, const char* data, int length) { return ::send(socket, data, length, 0); }
 
-int recv(Socket socket, char* buffer, int length) {
-  return ::recv(socket, buffer, length, 0);
-}
+int recv(Socket socket, char* buffer, int length) { return ::recv(socket, buffer, length, 0); }
 
-int closesocket(Socket socket) {
-  return ::closesocket(socket);
-}
+int closesocket(Socket socket) { return ::closesocket(socket); }
 
 bool CreateProcessA(const char* application, char* command_line, ProcessHandles* started) {
   STARTUPINFOA startup = {};
@@ -56,17 +44,13 @@ bool CreateProcessA(const char* application, char* command_line, ProcessHandles*
   return true;
 }
 
-void CloseHandle(Handle handle) {
-  ::CloseHandle(reinterpret_cast<HANDLE>(handle));
-}
+void CloseHandle(Handle handle) { ::CloseHandle(reinterpret_cast<HANDLE>(handle)); }
 
 void MessageBoxA(const char* text, const char* caption) {
   ::MessageBoxA(nullptr, text, caption, MB_ICONERROR);
 }
 
-Clock::time_point MonotonicNow() {
-  return Clock::now();
-}
+Clock::time_point MonotonicNow() { return Clock::now(); }
 
 void SleepFor(Clock::duration duration) {
   // Rounded up: a sleep that ends a little early costs a second, needless call.

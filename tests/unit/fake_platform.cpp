@@ -31,13 +31,9 @@ int FakePlatform::Count(const std::string& prefix) const {
   return count;
 }
 
-FakePlatform& Fake() {
-  return *g_fake;
-}
+FakePlatform& Fake() { return *g_fake; }
 
-void ResetFake() {
-  g_fake = std::make_unique<FakePlatform>();
-}
+void ResetFake() { g_fake = std::make_unique<FakePlatform>(); }
 
 namespace platform {
 
@@ -154,7 +150,7 @@ bool CreateProcessA(const char* application, char* command_line, ProcessHandles*
 }
 
 void CloseHandle(Handle handle) {
-  Fake().calls.push_back(handle == kProcessHandle ? "CloseHandle process"
+  Fake().calls.push_back(handle == kProcessHandle  ? "CloseHandle process"
                          : handle == kThreadHandle ? "CloseHandle thread"
                                                    : "CloseHandle ?");
   --Fake().open_handles;
@@ -164,9 +160,7 @@ void MessageBoxA(const char* text, const char* caption) {
   Fake().calls.push_back(std::string("MessageBoxA ") + caption + ": " + text);
 }
 
-Clock::time_point MonotonicNow() {
-  return Fake().now;
-}
+Clock::time_point MonotonicNow() { return Fake().now; }
 
 void SleepFor(Clock::duration duration) {
   const auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(duration);

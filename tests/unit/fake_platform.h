@@ -18,9 +18,9 @@ struct FakePlatform {
   std::deque<bool> socket_results;   // Per socket call, whether it succeeds; then true.
   std::deque<bool> connect_results;  // Per connect call, whether it succeeds; then false.
   bool create_process_result = true;
-  std::deque<int> send_limits;       // Per send call, bytes taken or -1 for an error; then all.
-  std::deque<std::string> replies;   // Per recv call, what arrives; then the peer closes.
-  bool recv_fails_at_end = false;    // Whether the end of the reply is an error, not a close.
+  std::deque<int> send_limits;      // Per send call, bytes taken or -1 for an error; then all.
+  std::deque<std::string> replies;  // Per recv call, what arrives; then the peer closes.
+  bool recv_fails_at_end = false;   // Whether the end of the reply is an error, not a close.
   std::deque<platform::Clock::duration> sleep_cut_short_to;  // Per sleep; then full sleeps.
 
   // What the calls did.

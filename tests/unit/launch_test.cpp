@@ -41,7 +41,8 @@ TEST_F(LaunchTest, ReportsAFailureOnOneLineOfStandardError) {
   const char* argv[] = {"C:\\Apps\\Orbedo\\Orbedo-Launcher.exe", "C:\\Data\\1crn.pdb"};
   testing::internal::CaptureStderr();
   EXPECT_EQ(Launch(2, argv), kLaunchFailed);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "An exception occured: Couldn't start Orbedo\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "An exception occured: Couldn't start Orbedo\n");
   EXPECT_EQ(Fake().calls.back(),
             "MessageBoxA Couldn't start Orbedo: Orbedo launcher failed to start Orbedo.exe");
   EXPECT_EQ(Fake().sent, "");

@@ -13,15 +13,21 @@ namespace {
 using std::chrono::seconds;
 using Calls = std::vector<std::string>;
 
-const Calls kRefusedAttempt = {"WSAStartup",  "getaddrinfo 127.0.0.1 46157",
+const Calls kRefusedAttempt = {"WSAStartup",   "getaddrinfo 127.0.0.1 46157",
                                "socket 2 1 6", "connect",
                                "closesocket",  "freeaddrinfo",
                                "WSACleanup"};
 const Calls kAcceptedAttempt = {"WSAStartup", "getaddrinfo 127.0.0.1 46157", "socket 2 1 6",
                                 "connect", "freeaddrinfo"};
-const Calls kStart = {"CreateProcessA C:\\Apps\\Orbedo\\Orbedo.exe \"C:\\Apps\\Orbedo\\Orbedo.exe\"",
-                      "CloseHandle process", "CloseHandle thread"};
+const Calls kStart = {
+    "CreateProcessA C:\\Apps\\Orbedo\\Orbedo.exe \"C:\\Apps\\Orbedo\\Orbedo.exe\"",
+    "CloseHandle process", "CloseHandle thread"};
 const Calls kWait = {"SleepFor 10000ms"};
+// Sending a 10-byte request and reading a reply that ends at once.
+const Calls kExchange = {"send 10", "recv 512", "closesocket", "WSACleanup"};
+const Calls kGiveUp = {
+    "MessageBoxA Couldn't communicate with Orbedo: Orbedo launcher failed to communicate with "
+    "Orbedo.exe"};
 
 Calls Join(std::initializer_list<Calls> parts) {
   Calls joined;
@@ -85,19 +91,15 @@ TEST_F(LauncherClientTest, StartsTheApplicationAfterTheFirstFailedAttemptOnly) {
   // It listens only by the third attempt, as an application that takes 15 seconds to start.
   Fake().connect_results = {false, false, true};
   EXPECT_EQ(Launch(), "");
-  EXPECT_EQ(Fake().calls,
-            Join({kRefusedAttempt, kStart, kWait, kRefusedAttempt, kWait, kAcceptedAttempt,
-                  {"send 10", "recv 512", "closesocket", "WSACleanup"}}));
+  EXPECT_EQ(Fake().calls, Join({kRefusedAttempt, kStart, kWait, kRefusedAttempt, kWait,
+                                kAcceptedAttempt, kExchange}));
   EXPECT_EQ(Elapsed(), seconds(20));
 }
 
 TEST_F(LauncherClientTest, GivesUpAfterFourAttemptsAndThreeWaits) {
   EXPECT_EQ(Launch(), "Couldn't communicate with Orbedo");
-  EXPECT_EQ(Fake().calls,
-            Join({kRefusedAttempt, kStart, kWait, kRefusedAttempt, kWait, kRefusedAttempt, kWait,
-                  kRefusedAttempt,
-                  {"MessageBoxA Couldn't communicate with Orbedo: Orbedo launcher failed to "
-                   "communicate with Orbedo.exe"}}));
+  EXPECT_EQ(Fake().calls, Join({kRefusedAttempt, kStart, kWait, kRefusedAttempt, kWait,
+                                kRefusedAttempt, kWait, kRefusedAttempt, kGiveUp}));
   EXPECT_EQ(Elapsed(), seconds(30));
 }
 
@@ -119,7 +121,7 @@ TEST_F(LauncherClientTest, TriesTheNextAddressWithoutWaiting) {
   EXPECT_EQ(Fake().calls,
             Join({{"WSAStartup", "getaddrinfo 127.0.0.1 46157", "socket 2 1 6", "connect",
                    "closesocket", "socket 2 1 6", "connect", "freeaddrinfo"},
-                  {"send 10", "recv 512", "closesocket", "WSACleanup"}}));
+                  kExchange}));
 }
 
 TEST_F(LauncherClientTest, TriesEveryAddressInEachAttempt) {
@@ -137,9 +139,7 @@ struct FailureRow {
   const char* error;
 };
 
-void PrintTo(const FailureRow& row, std::ostream* out) {
-  *out << row.name;
-}
+void PrintTo(const FailureRow& row, std::ostream* out) { *out << row.name; }
 
 class LauncherClientFailureTest : public LauncherClientTest,
                                   public testing::WithParamInterface<FailureRow> {};
@@ -158,8 +158,7 @@ TEST_P(LauncherClientFailureTest, ShowsTheBoxAfterReleasingThenRaises) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    EveryFailure,
-    LauncherClientFailureTest,
+    EveryFailure, LauncherClientFailureTest,
     testing::Values(
         FailureRow{"SocketLibrary",
                    [](FakePlatform& fake) { fake.wsa_startup_results = {10091}; },
@@ -207,7 +206,9 @@ INSTANTIATE_TEST_SUITE_P(
                     "MessageBoxA Orbedo Launcher: Socket send error"},
                    "Send failed"},
         FailureRow{"SocketLibraryOnTheSecondAttempt",
-                   [](FakePlatform& fake) { fake.wsa_startup_results = {0, 10091}; },
+                   [](FakePlatform& fake) {
+                     fake.wsa_startup_results = {0, 10091};
+                   },
                    {"CloseHandle thread", "SleepFor 10000ms", "WSAStartup",
                     "MessageBoxA Orbedo Launcher: Socket error"},
                    "Failed to initialize socket"}),

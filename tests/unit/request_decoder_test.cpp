@@ -55,8 +55,8 @@ TEST(DecodeRequest, StopsAtTheTerminatorAfterTheList) {
 }
 
 TEST(DecodeRequest, RejectsWhatNoLauncherSends) {
-  for (const char* bytes : {"x", "[x", "[\"a\"x", "[\"a\",]", "[,\"a\"]", "[]<EOX>", "[] <EOF>",
-                            "[\"a\"]]<EOF>"}) {
+  for (const char* bytes :
+       {"x", "[x", "[\"a\"x", "[\"a\",]", "[,\"a\"]", "[]<EOX>", "[] <EOF>", "[\"a\"]]<EOF>"}) {
     const DecodedRequest decoded = DecodeRequest(bytes);
     EXPECT_EQ(decoded.status, Status::kMalformed) << bytes;
     EXPECT_TRUE(decoded.arguments.empty());

@@ -29,8 +29,8 @@ constexpr char kLauncherCaption[] = "Orbedo Launcher";
 // short.
 void Wait(platform::Clock::duration duration) {
   const auto deadline = platform::MonotonicNow() + duration;
-  for (auto now = platform::MonotonicNow(); now < deadline; now = platform::MonotonicNow()) {
-    platform::SleepFor(deadline - now);
+  for (auto left = duration; left > left.zero(); left = deadline - platform::MonotonicNow()) {
+    platform::SleepFor(left);
   }
 }
 

@@ -10,7 +10,16 @@
 //   STAND_IN_READY      a file to create once it listens
 //   STAND_IN_RECORD     a file to receive the raw bytes of each request
 //   STAND_IN_ARGUMENTS  a file to receive each request's decoded arguments, each followed by NUL
-//   STAND_IN_REPLY      the reply (default "OK <number of arguments>", or "ERROR malformed request")
+//   STAND_IN_REPLY      the reply (default "OK <number of arguments>", or
+//                       "ERROR malformed request")
+//   STAND_IN_BEHAVIOUR  how each connection is served, for the tests of a broken or hostile peer:
+//     answer            read the request, answer, close (the default)
+//     close-unread      close at once, reading nothing
+//     reset-after-read  read the request, then reset the connection instead of answering
+//     trickle           answer one byte at a time, 10 ms apart
+//     flood             answer with 10 MiB: the reply over and over
+//     slow-read         read the request 256 bytes at a time, 5 ms apart, through a small
+//                       receive buffer, then answer
 // Exit status: 0 when every connection was served, 1 otherwise.
 
 #ifdef _WIN32
@@ -19,16 +28,19 @@
 #else
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/select.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -39,21 +51,13 @@ namespace {
 #ifdef _WIN32
 using Socket = SOCKET;
 constexpr Socket kInvalidSocket = INVALID_SOCKET;
-void CloseSocket(Socket socket) {
-  closesocket(socket);
-}
-int Receive(Socket socket, char* buffer, int length) {
-  return recv(socket, buffer, length, 0);
-}
-int SendSome(Socket socket, const char* data, int length) {
-  return send(socket, data, length, 0);
-}
+void CloseSocket(Socket socket) { closesocket(socket); }
+int Receive(Socket socket, char* buffer, int length) { return recv(socket, buffer, length, 0); }
+int SendSome(Socket socket, const char* data, int length) { return send(socket, data, length, 0); }
 #else
 using Socket = int;
 constexpr Socket kInvalidSocket = -1;
-void CloseSocket(Socket socket) {
-  close(socket);
-}
+void CloseSocket(Socket socket) { close(socket); }
 int Receive(Socket socket, char* buffer, int length) {
   return static_cast<int>(recv(socket, buffer, static_cast<std::size_t>(length), 0));
 }
@@ -65,6 +69,13 @@ int SendSome(Socket socket, const char* data, int length) {
 constexpr unsigned short kPort = 46157;
 using Clock = std::chrono::steady_clock;
 
+enum class Behaviour { kAnswer, kCloseUnread, kResetAfterRead, kTrickle, kFlood, kSlowRead };
+
+constexpr std::size_t kFloodSize = 10 << 20;
+constexpr auto kTricklePause = std::chrono::milliseconds(10);
+constexpr int kSlowReadPiece = 256;
+constexpr auto kSlowReadPause = std::chrono::milliseconds(5);
+
 struct Settings {
   bool listen = true;
   std::chrono::seconds delay{0};
@@ -74,6 +85,7 @@ struct Settings {
   std::string record_file;
   std::string arguments_file;
   const char* reply = nullptr;
+  Behaviour behaviour = Behaviour::kAnswer;
 };
 
 std::string Environment(const char* name) {
@@ -86,8 +98,32 @@ long NumberFromEnvironment(const char* name, long fallback) {
   return text.empty() ? fallback : std::strtol(text.c_str(), nullptr, 10);
 }
 
-Settings ReadSettings() {
+// Returns false for a name that is none of the behaviours.
+bool BehaviourNamed(const std::string& name, Behaviour* behaviour) {
+  const std::pair<const char*, Behaviour> kNames[] = {
+      {"", Behaviour::kAnswer},
+      {"answer", Behaviour::kAnswer},
+      {"close-unread", Behaviour::kCloseUnread},
+      {"reset-after-read", Behaviour::kResetAfterRead},
+      {"trickle", Behaviour::kTrickle},
+      {"flood", Behaviour::kFlood},
+      {"slow-read", Behaviour::kSlowRead},
+  };
+  for (const auto& [known, value] : kNames) {
+    if (name == known) {
+      *behaviour = value;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Empty when STAND_IN_BEHAVIOUR names no behaviour.
+std::optional<Settings> ReadSettings() {
   Settings settings;
+  if (!BehaviourNamed(Environment("STAND_IN_BEHAVIOUR"), &settings.behaviour)) {
+    return std::nullopt;
+  }
   settings.listen = Environment("STAND_IN_DELAY") != "never";
   if (settings.listen) {
     settings.delay = std::chrono::seconds(NumberFromEnvironment("STAND_IN_DELAY", 0));
@@ -107,10 +143,20 @@ void WriteFile(const std::string& path, const std::string& bytes) {
   }
 }
 
-Socket Listen() {
+template <typename Value>
+void SetOption(Socket connection, int level, int name, const Value& value) {
+  setsockopt(connection, level, name, reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+Socket Listen(Behaviour behaviour) {
   const Socket listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (listener == kInvalidSocket) {
     return kInvalidSocket;
+  }
+  if (behaviour == Behaviour::kSlowRead) {
+    // Accepted connections inherit it: a small window, so that the sender has to wait for us.
+    const int size = 1024;
+    SetOption(listener, SOL_SOCKET, SO_RCVBUF, size);
   }
   // Each served connection leaves this side in TIME_WAIT (it closes first); without this a new
   // stand-in could not listen again for a minute. A real main application on Windows would take
@@ -147,18 +193,20 @@ Socket Accept(Socket listener, Clock::time_point deadline) {
   return accept(listener, nullptr, nullptr);
 }
 
-// Reads one request: up to its terminator, or whatever came before the peer closed or the
-// request turned out malformed.
-std::string ReceiveRequest(Socket connection, DecodedRequest* decoded) {
+// Reads one request, `piece` bytes at most at a time with `pause` after each: up to its
+// terminator, or whatever came before the peer closed or the request turned out malformed.
+std::string ReceiveRequest(Socket connection, int piece, Clock::duration pause,
+                           DecodedRequest* decoded) {
   std::string received;
   char buffer[4096];
   while (decoded->status == DecodedRequest::Status::kIncomplete) {
-    const int count = Receive(connection, buffer, sizeof buffer);
+    const int count = Receive(connection, buffer, std::min<int>(piece, sizeof buffer));
     if (count <= 0) {
       break;
     }
     received.append(buffer, static_cast<std::size_t>(count));
     *decoded = DecodeRequest(received);
+    std::this_thread::sleep_for(pause);
   }
   return received;
 }
@@ -173,9 +221,37 @@ std::string ReplyTo(const DecodedRequest& decoded, const char* configured) {
   return "OK " + std::to_string(decoded.arguments.size());
 }
 
+// Sends `bytes` in pieces of `piece` bytes with `pause` between them; false when the peer stopped
+// taking them.
+bool SendAll(Socket connection, const std::string& bytes, std::size_t piece,
+             Clock::duration pause) {
+  for (std::size_t sent = 0; sent < bytes.size();) {
+    if (sent > 0) {
+      std::this_thread::sleep_for(pause);
+    }
+    const std::size_t length = std::min(piece, bytes.size() - sent);
+    for (std::size_t end = sent + length; sent < end;) {
+      const int count = SendSome(connection, bytes.data() + sent, static_cast<int>(end - sent));
+      if (count <= 0) {
+        return false;
+      }
+      sent += static_cast<std::size_t>(count);
+    }
+  }
+  return true;
+}
+
+// Serves one connection the configured way; the caller closes it. Returns whether the exchange
+// went as the behaviour intends.
 bool Serve(Socket connection, const Settings& settings) {
+  if (settings.behaviour == Behaviour::kCloseUnread) {
+    return true;
+  }
+  const bool slow = settings.behaviour == Behaviour::kSlowRead;
   DecodedRequest decoded;
-  const std::string request = ReceiveRequest(connection, &decoded);
+  const std::string request =
+      ReceiveRequest(connection, slow ? kSlowReadPiece : 4096,
+                     slow ? Clock::duration(kSlowReadPause) : Clock::duration::zero(), &decoded);
   WriteFile(settings.record_file, request);
   std::string arguments;
   for (const std::string& argument : decoded.arguments) {
@@ -183,23 +259,44 @@ bool Serve(Socket connection, const Settings& settings) {
     arguments += '\0';
   }
   WriteFile(settings.arguments_file, arguments);
+  const bool complete = decoded.status == DecodedRequest::Status::kComplete;
 
   const std::string reply = ReplyTo(decoded, settings.reply);
-  for (std::size_t sent = 0; sent < reply.size();) {
-    const int count =
-        SendSome(connection, reply.data() + sent, static_cast<int>(reply.size() - sent));
-    if (count <= 0) {
-      return false;
+  switch (settings.behaviour) {
+    case Behaviour::kResetAfterRead: {
+      // Lingering for no time turns the caller's close into a reset.
+      const linger abortive = {1, 0};
+      SetOption(connection, SOL_SOCKET, SO_LINGER, abortive);
+      return complete;
     }
-    sent += static_cast<std::size_t>(count);
+    case Behaviour::kTrickle: {
+      // Each byte in a segment of its own, not held back until the previous one is acknowledged.
+      const int no_delay = 1;
+      SetOption(connection, IPPROTO_TCP, TCP_NODELAY, no_delay);
+      return SendAll(connection, reply, 1, kTricklePause) && complete;
+    }
+    case Behaviour::kFlood: {
+      std::string flood;
+      while (!reply.empty() && flood.size() < kFloodSize) {
+        flood += reply;
+      }
+      flood.resize(std::min(flood.size(), kFloodSize));
+      return SendAll(connection, flood, flood.size(), {}) && complete;
+    }
+    default:
+      return SendAll(connection, reply, reply.size(), {}) && complete;
   }
-  return decoded.status == DecodedRequest::Status::kComplete;
 }
 
 }  // namespace
 
 int main() {
-  const Settings settings = ReadSettings();
+  const std::optional<Settings> read = ReadSettings();
+  if (!read) {
+    std::fputs("stand-in: unknown STAND_IN_BEHAVIOUR\n", stderr);
+    return 1;
+  }
+  const Settings& settings = *read;
   const auto deadline = Clock::now() + settings.lifetime;
 #ifdef _WIN32
   WSADATA data;
@@ -213,7 +310,7 @@ int main() {
   }
   std::this_thread::sleep_for(std::min<Clock::duration>(settings.delay, settings.lifetime));
 
-  const Socket listener = Listen();
+  const Socket listener = Listen(settings.behaviour);
   if (listener == kInvalidSocket) {
     std::fputs("stand-in: cannot listen on 127.0.0.1:46157\n", stderr);
     return 1;

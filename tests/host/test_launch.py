@@ -84,7 +84,8 @@ class HostLaunchTest(unittest.TestCase):
         self.assertEqual(run.stdout, b"")
         self.assertEqual(run.stderr,
                          b"Couldn't communicate with Orbedo: Orbedo launcher failed to communicate"
-                         b" with Orbedo.exe\nAn exception occured: Couldn't communicate with Orbedo\n")
+                         b" with Orbedo.exe\n"
+                         b"An exception occured: Couldn't communicate with Orbedo\n")
         # Four attempts with three waits between them.
         self.assertGreaterEqual(run.seconds, 30)
         self.assertLess(run.seconds, 40)

@@ -8,6 +8,7 @@ import os
 import shutil
 import subprocess
 import tempfile
+import unittest
 import uuid
 
 import harness
@@ -83,3 +84,55 @@ class WineSession:
             self.xvfb.kill()
             self.xvfb.wait()
         self.root.cleanup()
+
+
+class WineTestCase(unittest.TestCase):
+    """A test class with one Wine session for all its tests, and for each test a folder for the
+    stand-in's reports and a tag that ends whatever the test started."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.session = WineSession()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.session.close()
+
+    def setUp(self):
+        harness.wait_until(lambda: not harness.port_is_listening(), 30, "the port to be free")
+        self.files = tempfile.TemporaryDirectory(prefix="orbedo-wine-test-")
+        self.tag = uuid.uuid4().hex
+        self.addCleanup(self.files.cleanup)
+        self.addCleanup(harness.kill_tagged, self.tag)
+        self.record = os.path.join(self.files.name, "request.bin")
+        self.arguments = os.path.join(self.files.name, "arguments.bin")
+        self.ready = os.path.join(self.files.name, "ready")
+
+    def environment(self, **extra):
+        """The environment of the test's Windows programs; `extra` adds or overrides."""
+        return self.session.environment(**{
+            harness.TAG: self.tag,
+            "STAND_IN_RECORD": self.session.windows_path(self.record),
+            "STAND_IN_ARGUMENTS": self.session.windows_path(self.arguments),
+            "STAND_IN_READY": self.session.windows_path(self.ready),
+            "STAND_IN_LIFETIME": "60",
+            **extra})
+
+    def start_stand_in(self, windows_program, **settings):
+        """Starts the stand-in with STAND_IN_* `settings` and returns it once it listens."""
+        process = subprocess.Popen(
+            [WINE, windows_program],
+            env=self.environment(**{f"STAND_IN_{k.upper()}": str(v) for k, v in settings.items()}),
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(process.wait)
+        self.addCleanup(process.kill)
+        harness.wait_until(lambda: os.path.exists(self.ready), 60, "the stand-in to listen")
+        return process
+
+    def received_request(self):
+        with open(self.record, "rb") as record:
+            return record.read()
+
+    def received_arguments(self):
+        with open(self.arguments, "rb") as arguments:
+            return arguments.read().split(b"\0")[:-1]

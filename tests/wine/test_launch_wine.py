@@ -3,10 +3,8 @@
 import os
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
-import uuid
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
 import harness  # noqa: E402
@@ -18,32 +16,11 @@ BOX_TEXT = os.environ["BOX_TEXT"]
 DECOY = os.environ["DECOY"]
 
 
-class WineLaunchTest(unittest.TestCase):
+class WineLaunchTest(wine.WineTestCase):
     @classmethod
     def setUpClass(cls):
-        cls.session = wine.WineSession()
+        super().setUpClass()
         cls.box_text = cls.session.install(BOX_TEXT, "C:\\tools\\box_text.exe")
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.session.close()
-
-    def setUp(self):
-        harness.wait_until(lambda: not harness.port_is_listening(), 30, "the port to be free")
-        self.files = tempfile.TemporaryDirectory(prefix="orbedo-wine-test-")
-        self.tag = uuid.uuid4().hex
-        self.addCleanup(self.files.cleanup)
-        self.addCleanup(harness.kill_tagged, self.tag)
-        self.record = os.path.join(self.files.name, "request.bin")
-        self.ready = os.path.join(self.files.name, "ready")
-
-    def environment(self, **extra):
-        return self.session.environment(**{
-            harness.TAG: self.tag,
-            "STAND_IN_RECORD": self.session.windows_path(self.record),
-            "STAND_IN_READY": self.session.windows_path(self.ready),
-            "STAND_IN_LIFETIME": "60",
-            **extra})
 
     def start(self, windows_program, arguments=(), **extra):
         out = open(os.path.join(self.files.name, "stdout"), "wb")
@@ -56,14 +33,9 @@ class WineLaunchTest(unittest.TestCase):
         self.addCleanup(process.kill)
         return process
 
-    def start_stand_in(self):
+    def start_running_stand_in(self):
         program = self.session.install(STAND_IN, "C:\\running\\Orbedo.exe")
-        process = subprocess.Popen([wine.WINE, self.session.windows_path(program)],
-                                   env=self.environment(), stdin=subprocess.DEVNULL,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.addCleanup(process.wait)
-        self.addCleanup(process.kill)
-        harness.wait_until(lambda: os.path.exists(self.ready), 60, "the stand-in to listen")
+        self.start_stand_in(self.session.windows_path(program))
 
     def finish(self, process):
         status = process.wait(timeout=120)
@@ -88,7 +60,7 @@ class WineLaunchTest(unittest.TestCase):
         return text.stdout
 
     def test_delivers_arguments_as_typed_and_relays_the_reply(self):
-        self.start_stand_in()
+        self.start_running_stand_in()
         launcher = self.session.install(LAUNCHER, "C:\\Orbedo\\Orbedo-Launcher.exe")
         # A file that a wildcard would match, were the argument expanded.
         open(os.path.join(self.files.name, "match.pdb"), "w").close()
@@ -98,8 +70,7 @@ class WineLaunchTest(unittest.TestCase):
         self.assertEqual(status, 0, stderr)
         # The ANSI code page is 1252: the Windows program sees é as the byte E9.
         expected = [a.encode("cp1252") for a in arguments]
-        with open(self.record, "rb") as record:
-            self.assertEqual(record.read(), harness.expected_request(expected))
+        self.assertEqual(self.received_request(), harness.expected_request(expected))
         self.assertEqual(stdout, b"OK 5\r\n")
         self.assertEqual(stderr, b"")
 
@@ -127,8 +98,7 @@ class WineLaunchTest(unittest.TestCase):
             DECOY_MARKER=self.session.windows_path(marker)))
         self.assertEqual(status, 0, stderr)
         self.assertFalse(os.path.exists(marker), "the decoy program ran")
-        with open(self.record, "rb") as record:
-            self.assertEqual(record.read(), harness.expected_request([b"C:\\Data\\1crn.pdb"]))
+        self.assertEqual(self.received_request(), harness.expected_request([b"C:\\Data\\1crn.pdb"]))
         self.assertEqual(stdout, b"OK 1\r\n")
         # Started after the first failed attempt, reached by the second, ten seconds later.
         self.assertGreaterEqual(time.monotonic() - started, 10)

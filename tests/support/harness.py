@@ -51,7 +51,19 @@ def kill_tagged(tag):
             pass
 
 
-class Installation:
+class StandInReports:
+    """What the stand-in reported in the files named by `record` and `arguments`."""
+
+    def received_request(self):
+        with open(self.record, "rb") as record:
+            return record.read()
+
+    def received_arguments(self):
+        with open(self.arguments, "rb") as arguments:
+            return arguments.read().split(b"\0")[:-1]
+
+
+class Installation(StandInReports):
     """A temporary folder holding the launcher (and, when asked, the stand-in as the main
     application), and the files through which the stand-in reports what it received."""
 
@@ -89,14 +101,6 @@ class Installation:
         self.processes.append(process)
         wait_until(lambda: os.path.exists(self.ready), 30, "the stand-in to listen")
         return process
-
-    def received_request(self):
-        with open(self.record, "rb") as record:
-            return record.read()
-
-    def received_arguments(self):
-        with open(self.arguments, "rb") as arguments:
-            return arguments.read().split(b"\0")[:-1]
 
     def close(self):
         for process in self.processes:

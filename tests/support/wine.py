@@ -86,7 +86,7 @@ class WineSession:
         self.root.cleanup()
 
 
-class WineTestCase(unittest.TestCase):
+class WineTestCase(harness.StandInReports, unittest.TestCase):
     """A test class with one Wine session for all its tests, and for each test a folder for the
     stand-in's reports and a tag that ends whatever the test started."""
 
@@ -128,11 +128,3 @@ class WineTestCase(unittest.TestCase):
         self.addCleanup(process.kill)
         harness.wait_until(lambda: os.path.exists(self.ready), 60, "the stand-in to listen")
         return process
-
-    def received_request(self):
-        with open(self.record, "rb") as record:
-            return record.read()
-
-    def received_arguments(self):
-        with open(self.arguments, "rb") as arguments:
-            return arguments.read().split(b"\0")[:-1]

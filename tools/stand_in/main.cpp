@@ -8,8 +8,9 @@
 //   STAND_IN_REQUESTS   connections to serve before exiting (default 1)
 //   STAND_IN_LIFETIME   seconds after which it exits, served or not (default 120)
 //   STAND_IN_READY      a file to create once it listens
-//   STAND_IN_RECORD     a file to receive the raw bytes of each request
-//   STAND_IN_ARGUMENTS  a file to receive each request's decoded arguments, each followed by NUL
+//   STAND_IN_RECORD     a file to which the raw bytes of each request are appended
+//   STAND_IN_ARGUMENTS  a file to which each request's decoded arguments are appended, each
+//                       followed by NUL
 //   STAND_IN_REPLY      the reply (default "OK <number of arguments>", or
 //                       "ERROR malformed request")
 //   STAND_IN_BEHAVIOUR  how each connection is served, for the tests of a broken or hostile peer:
@@ -20,7 +21,9 @@
 //     flood             answer with 10 MiB: the reply over and over
 //     slow-read         read the request 256 bytes at a time, 5 ms apart, through a small
 //                       receive buffer, then answer
-// Exit status: 0 when every connection was served, 1 otherwise.
+// Exit status: 0 when every connection was served, 1 otherwise. A copy started while another one
+// holds the port exits at once, quietly and with 0: when several documents are opened together,
+// each launcher starts the main application, and all but the first copy are redundant.
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -35,6 +38,7 @@
 #endif
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -54,6 +58,10 @@ constexpr Socket kInvalidSocket = INVALID_SOCKET;
 void CloseSocket(Socket socket) { closesocket(socket); }
 int Receive(Socket socket, char* buffer, int length) { return recv(socket, buffer, length, 0); }
 int SendSome(Socket socket, const char* data, int length) { return send(socket, data, length, 0); }
+bool PortTaken() {
+  const int error = WSAGetLastError();
+  return error == WSAEADDRINUSE || error == WSAEACCES;
+}
 #else
 using Socket = int;
 constexpr Socket kInvalidSocket = -1;
@@ -64,6 +72,7 @@ int Receive(Socket socket, char* buffer, int length) {
 int SendSome(Socket socket, const char* data, int length) {
   return static_cast<int>(send(socket, data, static_cast<std::size_t>(length), MSG_NOSIGNAL));
 }
+bool PortTaken() { return errno == EADDRINUSE; }
 #endif
 
 constexpr unsigned short kPort = 46157;
@@ -143,37 +152,57 @@ void WriteFile(const std::string& path, const std::string& bytes) {
   }
 }
 
-template <typename Value>
-void SetOption(Socket connection, int level, int name, const Value& value) {
-  setsockopt(connection, level, name, reinterpret_cast<const char*>(&value), sizeof value);
+void AppendToFile(const std::string& path, const std::string& bytes) {
+  if (!path.empty()) {
+    std::ofstream(path, std::ios::binary | std::ios::app) << bytes;
+  }
 }
 
-Socket Listen(Behaviour behaviour) {
-  const Socket listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (listener == kInvalidSocket) {
-    return kInvalidSocket;
+template <typename Value>
+void SetOption(Socket socket, int level, int name, const Value& value) {
+  setsockopt(socket, level, name, reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+enum class Listening { kYes, kPortTaken, kFailed };
+
+// Listens on the launcher's port, leaving the socket in `*listener`.
+Listening Listen(Behaviour behaviour, Socket* listener) {
+  *listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (*listener == kInvalidSocket) {
+    return Listening::kFailed;
   }
   if (behaviour == Behaviour::kSlowRead) {
     // Accepted connections inherit it: a small window, so that the sender has to wait for us.
     const int size = 1024;
-    SetOption(listener, SOL_SOCKET, SO_RCVBUF, size);
+    SetOption(*listener, SOL_SOCKET, SO_RCVBUF, size);
   }
+#ifdef _WIN32
+  // On Windows SO_REUSEADDR would let a second program bind the port beside a listening one (and
+  // take launch requests meant for this one); exclusive use keeps every other program off it.
+  const int exclusive = 1;
+  SetOption(*listener, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, exclusive);
+#else
   // Each served connection leaves this side in TIME_WAIT (it closes first); without this a new
-  // stand-in could not listen again for a minute. A real main application on Windows would take
-  // SO_EXCLUSIVEADDRUSE instead, so that no other program can bind the port beside it.
+  // copy could not listen again for a minute. On POSIX it never lets two sockets listen on the
+  // same port.
   const int reuse = 1;
-  setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse),
-             sizeof reuse);
+  SetOption(*listener, SOL_SOCKET, SO_REUSEADDR, reuse);
+#endif
   sockaddr_in address = {};
   address.sin_family = AF_INET;
   address.sin_port = htons(kPort);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-      listen(listener, SOMAXCONN) != 0) {
-    CloseSocket(listener);
-    return kInvalidSocket;
+  if (bind(*listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    const Listening result = PortTaken() ? Listening::kPortTaken : Listening::kFailed;
+    CloseSocket(*listener);
+    return result;
   }
-  return listener;
+  // The backlog holds a burst of launchers, one per document opened together.
+  if (listen(*listener, SOMAXCONN) != 0) {
+    CloseSocket(*listener);
+    return Listening::kFailed;
+  }
+  return Listening::kYes;
 }
 
 // Waits for a connection until `deadline`; returns kInvalidSocket when none came.
@@ -252,13 +281,13 @@ bool Serve(Socket connection, const Settings& settings) {
   const std::string request =
       ReceiveRequest(connection, slow ? kSlowReadPiece : 4096,
                      slow ? Clock::duration(kSlowReadPause) : Clock::duration::zero(), &decoded);
-  WriteFile(settings.record_file, request);
+  AppendToFile(settings.record_file, request);
   std::string arguments;
   for (const std::string& argument : decoded.arguments) {
     arguments += argument;
     arguments += '\0';
   }
-  WriteFile(settings.arguments_file, arguments);
+  AppendToFile(settings.arguments_file, arguments);
   const bool complete = decoded.status == DecodedRequest::Status::kComplete;
 
   const std::string reply = ReplyTo(decoded, settings.reply);
@@ -310,10 +339,15 @@ int main() {
   }
   std::this_thread::sleep_for(std::min<Clock::duration>(settings.delay, settings.lifetime));
 
-  const Socket listener = Listen(settings.behaviour);
-  if (listener == kInvalidSocket) {
-    std::fputs("stand-in: cannot listen on 127.0.0.1:46157\n", stderr);
-    return 1;
+  Socket listener = kInvalidSocket;
+  switch (Listen(settings.behaviour, &listener)) {
+    case Listening::kYes:
+      break;
+    case Listening::kPortTaken:
+      return 0;  // Another copy serves the launchers.
+    case Listening::kFailed:
+      std::fputs("stand-in: cannot listen on 127.0.0.1:46157\n", stderr);
+      return 1;
   }
   WriteFile(settings.ready_file, "");
 

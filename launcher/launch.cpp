@@ -2,7 +2,10 @@
 
 #include <cstdio>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
+#include "launcher/ansi_argument.h"
 #include "launcher/launch_request.h"
 #include "link/launcher_client.h"
 
@@ -11,30 +14,51 @@ namespace {
 // Only the length of the launcher's own file name matters: it is cut off its path by count.
 constexpr std::size_t kLauncherFileNameLength = sizeof("Orbedo-Launcher.exe") - 1;
 
+// What the request carries of one argument.
+#ifdef _WIN32
+std::string RequestArgument(const wchar_t* argument) { return AnsiArgument(argument); }
+#else
+std::string RequestArgument(const char* argument) { return argument; }
+#endif
+
+int Failed(const std::runtime_error& error) {
+  std::fputs("An exception occured: ", stderr);
+  std::fputs(error.what(), stderr);
+  std::fputs("\n", stderr);
+  std::fflush(stderr);
+  return kLaunchFailed;
+}
+
 }  // namespace
 
-std::string InstallPrefix(const std::string& launcher_path) {
+platform::NativeString InstallPrefix(const platform::NativeString& launcher_path) {
   if (launcher_path.size() <= kLauncherFileNameLength) {
-    return "./";
+    return NATIVE_TEXT("./");
   }
   return launcher_path.substr(0, launcher_path.size() - kLauncherFileNameLength);
 }
 
-int Launch(int argc, const char* const* argv) {
+int Launch(int argc, const platform::NativeChar* const* argv) {
   // A POSIX caller may pass no arguments at all, not even the program's path.
-  const std::string install_prefix = InstallPrefix(argc > 0 ? argv[0] : "");
-  const std::string body = BuildRequestBody(argc, argv);
+  const platform::NativeString install_prefix = InstallPrefix(argc > 0 ? argv[0] : NATIVE_TEXT(""));
+
+  // An argument that cannot be passed on is refused before anything is started or sent.
+  std::vector<std::string> arguments;
+  try {
+    for (int i = 1; i < argc; ++i) {
+      arguments.push_back(RequestArgument(argv[i]));
+    }
+  } catch (const std::runtime_error& error) {
+    return Failed(error);
+  }
+  const std::string body = BuildRequestBody(arguments);
 
   LauncherClient client;
   try {
     client.Connect(install_prefix);
     client.Send(body);
   } catch (const std::runtime_error& error) {
-    std::fputs("An exception occured: ", stderr);
-    std::fputs(error.what(), stderr);
-    std::fputs("\n", stderr);
-    std::fflush(stderr);
-    return kLaunchFailed;
+    return Failed(error);
   }
   return kLaunchDelivered;
 }

@@ -3,17 +3,18 @@
 #ifndef LAUNCHER_LAUNCH_H_
 #define LAUNCHER_LAUNCH_H_
 
-#include <string>
+#include "link/platform.h"
 
 // Exit statuses of the launcher.
 inline constexpr int kLaunchDelivered = 0;
 inline constexpr int kLaunchFailed = 1;
 
 // The folder the main application is installed in: the launcher's path as it was invoked, less
-// the 19 bytes of "Orbedo-Launcher.exe", or "./" when the path is no longer than that.
-std::string InstallPrefix(const std::string& launcher_path);
+// the 19 characters of "Orbedo-Launcher.exe", or "./" when the path is no longer than that.
+platform::NativeString InstallPrefix(const platform::NativeString& launcher_path);
 
-// Hands arguments 1 to argc - 1 to the main application. Returns the exit status.
-int Launch(int argc, const char* const* argv);
+// Hands arguments 1 to argc - 1 to the main application. Returns the exit status. The arguments
+// are the system's own: UTF-16 on Windows, bytes on POSIX.
+int Launch(int argc, const platform::NativeChar* const* argv);
 
 #endif  // LAUNCHER_LAUNCH_H_

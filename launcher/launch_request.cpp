@@ -19,14 +19,14 @@ std::string EscapeArgument(const std::string& argument) {
   return std::regex_replace(argument, kEscaped, "\\$&");
 }
 
-std::string BuildRequestBody(int argc, const char* const* argv) {
+std::string BuildRequestBody(const std::vector<std::string>& arguments) {
   std::string body = "[";
-  for (int i = 1; i < argc; ++i) {
-    if (i > 1) {
+  for (const std::string& argument : arguments) {
+    if (body.size() > 1) {
       body += ',';
     }
     body += '"';
-    body += EscapeArgument(argv[i]);
+    body += EscapeArgument(argument);
     body += '"';
   }
   body += ']';

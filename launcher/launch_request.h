@@ -5,12 +5,13 @@
 #define LAUNCHER_LAUNCH_REQUEST_H_
 
 #include <string>
+#include <vector>
 
 // Puts a backslash in front of every backslash, double quote, slash, line feed, carriage return
 // and tab; every other byte is copied as it is.
 std::string EscapeArgument(const std::string& argument);
 
-// The body for arguments 1 to argc - 1; argument 0 is the launcher's own path.
-std::string BuildRequestBody(int argc, const char* const* argv);
+// The body for the forwarded arguments, in order.
+std::string BuildRequestBody(const std::vector<std::string>& arguments);
 
 #endif  // LAUNCHER_LAUNCH_REQUEST_H_

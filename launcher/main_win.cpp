@@ -1,5 +1,6 @@
 // The entry of the GUI-subsystem executable: no window, no console; only the message boxes of a
-// failed launch are ever seen.
+// failed launch are ever seen. It is the wide entry, so that the arguments arrive as the shell
+// passed them (see launcher/ansi_argument.h).
 
 #include <windows.h>
 
@@ -15,4 +16,4 @@ int _dowildcard = 0;
 }
 #endif
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return Launch(__argc, __argv); }
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return Launch(__argc, __wargv); }

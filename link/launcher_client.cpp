@@ -13,7 +13,7 @@ constexpr char kHost[] = "127.0.0.1";
 constexpr char kService[] = "46157";
 constexpr int kRetryLimit = 3;  // Four attempts in all.
 constexpr auto kWaitBetweenAttempts = std::chrono::seconds(10);
-constexpr char kMainApplication[] = "Orbedo.exe";
+constexpr platform::NativeChar kMainApplication[] = NATIVE_TEXT("Orbedo.exe");
 constexpr char kRequestTerminator[] = "<EOF>";
 constexpr int kReceiveBufferSize = 512;
 
@@ -47,7 +47,7 @@ LauncherClient::LauncherClient() : hints_{} {
   hints_.ai_protocol = IPPROTO_TCP;
 }
 
-void LauncherClient::Connect(const std::string& install_prefix) {
+void LauncherClient::Connect(const platform::NativeString& install_prefix) {
   while (!TryConnect()) {
     if (failed_attempts_ >= kRetryLimit) {
       Fail("Orbedo launcher failed to communicate with Orbedo.exe",
@@ -92,15 +92,15 @@ bool LauncherClient::TryConnect() {
   return false;
 }
 
-void LauncherClient::StartMainApplication(const std::string& install_prefix) {
+void LauncherClient::StartMainApplication(const platform::NativeString& install_prefix) {
   // The program is named explicitly and its path quoted: from an unquoted command line with no
   // application name, Windows would try C:\Program.exe first for an installation under
   // C:\Program Files.
-  const std::string application = install_prefix + kMainApplication;
-  std::string command_line = '"' + application + '"';
+  const platform::NativeString application = install_prefix + kMainApplication;
+  platform::NativeString command_line = NATIVE_TEXT('"') + application + NATIVE_TEXT('"');
 
   platform::ProcessHandles started;
-  if (!platform::CreateProcessA(application.c_str(), command_line.data(), &started)) {
+  if (!platform::CreateProcessW(application.c_str(), command_line.data(), &started)) {
     Fail("Orbedo launcher failed to start Orbedo.exe", "Couldn't start Orbedo",
          "Couldn't start Orbedo");
   }

@@ -19,7 +19,7 @@ class LauncherClient {
   // main application from `install_prefix` after the first failed attempt and waits 10 seconds
   // after each of the first three; gives up after the fourth. Every failure is shown in a message
   // box and then thrown as std::runtime_error.
-  void Connect(const std::string& install_prefix);
+  void Connect(const platform::NativeString& install_prefix);
 
   // Sends `body` and the request terminator, copies each received chunk of the reply to standard
   // output followed by a line end, and closes the connection once the main application closes its
@@ -30,7 +30,7 @@ class LauncherClient {
   // One connection attempt. Returns true with the socket library started and the socket
   // connected, false with the socket library cleaned up when nothing accepted the connection.
   bool TryConnect();
-  void StartMainApplication(const std::string& install_prefix);
+  void StartMainApplication(const platform::NativeString& install_prefix);
 
   addrinfo hints_;
   platform::Socket socket_ = platform::kInvalidSocket;

@@ -8,6 +8,8 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
+#include <string>
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -27,6 +29,17 @@ using Socket = int;
 inline constexpr Socket kInvalidSocket = -1;
 #endif
 inline constexpr int kSocketError = -1;
+
+// Text that the launcher hands to the system (the main application's path and command line):
+// UTF-16 on Windows, bytes on POSIX.
+#ifdef _WIN32
+using NativeChar = wchar_t;
+#define NATIVE_TEXT(text) L##text
+#else
+using NativeChar = char;
+#define NATIVE_TEXT(text) text
+#endif
+using NativeString = std::basic_string<NativeChar>;
 
 // A process or thread handle of a started program; 0 stands for none.
 using Handle = std::uintptr_t;
@@ -51,7 +64,8 @@ int closesocket(Socket socket);
 
 // Starts `application` with `command_line` (a writable buffer, as Windows wants it) and no
 // inherited handles. Returns false when the program cannot be started.
-bool CreateProcessA(const char* application, char* command_line, ProcessHandles* started);
+bool CreateProcessW(const NativeChar* application, NativeChar* command_line,
+                    ProcessHandles* started);
 void CloseHandle(Handle handle);
 
 // A modal error box with an OK button and no owner window; returns once it is dismissed.
@@ -61,6 +75,16 @@ void MessageBoxA(const char* text, const char* caption);
 // duration compare MonotonicNow with their deadline and sleep again.
 Clock::time_point MonotonicNow();
 void SleepFor(Clock::duration duration);
+
+// The Windows build's arguments come from the wide command line (launcher/ansi_argument.h); the
+// Linux host build forwards its arguments as bytes and never calls these.
+//
+// `text` in the process's ANSI code page, character for character; empty when the code page has
+// no exact equivalent for one of its characters (never a best-fit look-alike).
+std::optional<std::string> WideCharToMultiByte(const std::wstring& text);
+// The short (8.3) form of the existing file or folder `path`: each component that has a short name
+// replaced by it. Empty when `path` names nothing.
+std::optional<std::wstring> GetShortPathNameW(const std::wstring& path);
 
 }  // namespace platform
 

@@ -45,7 +45,7 @@ int recv(Socket socket, char* buffer, int length) {
 
 int closesocket(Socket socket) { return ::close(socket); }
 
-bool CreateProcessA(const char* application, char* command_line, ProcessHandles* started) {
+bool CreateProcessW(const char* application, char* command_line, ProcessHandles* started) {
   // Windows starts the main application without the launcher's handles; here its standard
   // streams go to /dev/null, so that it never holds the launcher's output open.
   posix_spawn_file_actions_t actions;

@@ -1,4 +1,5 @@
-// The launcher's system calls on Windows: Windows Sockets 2, CreateProcessA and MessageBoxA.
+// The launcher's system calls on Windows: Windows Sockets 2, CreateProcessW, MessageBoxA, and the
+// conversions of the wide command line's arguments.
 
 #include <windows.h>
 
@@ -31,11 +32,11 @@ int recv(Socket socket, char* buffer, int length) { return ::recv(socket, buffer
 
 int closesocket(Socket socket) { return ::closesocket(socket); }
 
-bool CreateProcessA(const char* application, char* command_line, ProcessHandles* started) {
-  STARTUPINFOA startup = {};
+bool CreateProcessW(const wchar_t* application, wchar_t* command_line, ProcessHandles* started) {
+  STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
-  if (!::CreateProcessA(application, command_line, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+  if (!::CreateProcessW(application, command_line, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &process)) {
     return false;
   }
@@ -69,6 +70,46 @@ void SleepFor(Clock::duration duration) {
   // Rounded up: a sleep that ends a little early costs a second, needless call.
   const auto milliseconds = std::chrono::ceil<std::chrono::milliseconds>(duration);
   ::Sleep(static_cast<DWORD>(milliseconds.count()));
+}
+
+std::optional<std::string> WideCharToMultiByte(const std::wstring& text) {
+  if (text.empty()) {
+    return std::string();
+  }
+  // Without WC_NO_BEST_FIT_CHARS a character the code page lacks becomes a look-alike (α becomes
+  // a, a fullwidth quote a real one) and nothing tells. With it, it becomes the default character
+  // and the conversion says so. UTF-8, where every character has its bytes, takes neither and
+  // fails only on unpaired surrogates, which a file name may hold.
+  const UINT code_page = ::GetACP();
+  const bool utf8 = code_page == CP_UTF8;
+  // At most 3 bytes for each UTF-16 unit (in UTF-8; a double-byte code page needs 2), so that
+  // one call converts.
+  std::string bytes(text.size() * 3, '\0');
+  BOOL lossy = FALSE;
+  const int length =
+      ::WideCharToMultiByte(code_page, utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS,
+                            text.data(), static_cast<int>(text.size()), bytes.data(),
+                            static_cast<int>(bytes.size()), nullptr, utf8 ? nullptr : &lossy);
+  if (length <= 0 || lossy) {
+    return std::nullopt;
+  }
+  bytes.resize(static_cast<std::size_t>(length));
+  return bytes;
+}
+
+std::optional<std::wstring> GetShortPathNameW(const std::wstring& path) {
+  const DWORD needed = ::GetShortPathNameW(path.c_str(), nullptr, 0);
+  if (needed == 0) {
+    return std::nullopt;
+  }
+  std::wstring short_path(needed, L'\0');
+  const DWORD length = ::GetShortPathNameW(path.c_str(), short_path.data(), needed);
+  // A length of `needed` or more means the path changed between the two calls.
+  if (length == 0 || length >= needed) {
+    return std::nullopt;
+  }
+  short_path.resize(length);
+  return short_path;
 }
 
 }  // namespace platform

@@ -37,12 +37,7 @@ std::vector<std::string> SplitArguments(std::string_view input) {
 
 void CheckRoundTrip(std::string_view input) {
   const std::vector<std::string> arguments = SplitArguments(input);
-  std::vector<const char*> argv = {"Orbedo-Launcher.exe"};
-  for (const std::string& argument : arguments) {
-    argv.push_back(argument.c_str());
-  }
-  const std::string request =
-      BuildRequestBody(static_cast<int>(argv.size()), argv.data()) + std::string(kTerminator);
+  const std::string request = BuildRequestBody(arguments) + std::string(kTerminator);
 
   const DecodedRequest decoded = DecodeRequest(request);
   Require(decoded.status == Status::kComplete);

@@ -88,11 +88,15 @@ class WineSession:
 
 class WineTestCase(harness.StandInReports, unittest.TestCase):
     """A test class with one Wine session for all its tests, and for each test a folder for the
-    stand-in's reports and a tag that ends whatever the test started."""
+    stand-in's reports and a tag that ends whatever the test started. With BOX_TEXT in the
+    environment (the helper that reads a message box's text), its tests can answer message boxes."""
 
     @classmethod
     def setUpClass(cls):
         cls.session = WineSession()
+        if "BOX_TEXT" in os.environ:
+            cls.box_text = cls.session.windows_path(
+                cls.session.install(os.environ["BOX_TEXT"], "C:\\tools\\box_text.exe"))
 
     @classmethod
     def tearDownClass(cls):
@@ -117,6 +121,21 @@ class WineTestCase(harness.StandInReports, unittest.TestCase):
             "STAND_IN_READY": self.session.windows_path(self.ready),
             "STAND_IN_LIFETIME": "60",
             **extra})
+
+    def box_windows(self, caption):
+        found = subprocess.run(["xdotool", "search", "--name", f"^{caption}$"],
+                               env=self.session.environment(), capture_output=True, text=True)
+        return found.stdout.split()
+
+    def dismiss_box(self, caption):
+        """Waits for the box with `caption`, returns its text and presses its OK button."""
+        harness.wait_until(lambda: self.box_windows(caption), 60, f"the box '{caption}'")
+        [window] = self.box_windows(caption)
+        text = subprocess.run([WINE, self.box_text, caption], env=self.session.environment(),
+                              stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+        subprocess.run(["xdotool", "windowfocus", "--sync", window, "key", "Return"],
+                       env=self.session.environment(), check=True, timeout=30)
+        return text.stdout
 
     def start_stand_in(self, windows_program, **settings):
         """Starts the stand-in with STAND_IN_* `settings` and returns it once it listens."""

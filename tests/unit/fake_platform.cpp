@@ -138,8 +138,8 @@ int closesocket(Socket socket) {
   return 0;
 }
 
-bool CreateProcessA(const char* application, char* command_line, ProcessHandles* started) {
-  Fake().calls.push_back(std::string("CreateProcessA ") + application + " " + command_line);
+bool CreateProcessW(const char* application, char* command_line, ProcessHandles* started) {
+  Fake().calls.push_back(std::string("CreateProcessW ") + application + " " + command_line);
   if (!Fake().create_process_result) {
     return false;
   }
@@ -166,6 +166,26 @@ void SleepFor(Clock::duration duration) {
   const auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(duration);
   Fake().calls.push_back("SleepFor " + std::to_string(milliseconds.count()) + "ms");
   Fake().now += TakeFront(Fake().sleep_cut_short_to, duration);
+}
+
+std::optional<std::string> WideCharToMultiByte(const std::wstring& text) {
+  std::string bytes;
+  for (const wchar_t character : text) {
+    if (character < 0 || character > 0xFF) {
+      return std::nullopt;
+    }
+    bytes += static_cast<char>(character);
+  }
+  return bytes;
+}
+
+std::optional<std::wstring> GetShortPathNameW(const std::wstring& path) {
+  ++Fake().short_path_lookups;
+  const auto found = Fake().short_paths.find(path);
+  if (found == Fake().short_paths.end()) {
+    return std::nullopt;
+  }
+  return found->second;
 }
 
 }  // namespace platform

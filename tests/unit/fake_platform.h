@@ -5,6 +5,7 @@
 #define TESTS_UNIT_FAKE_PLATFORM_H_
 
 #include <deque>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,8 @@ struct FakePlatform {
   std::deque<std::string> replies;  // Per recv call, what arrives; then the peer closes.
   bool recv_fails_at_end = false;   // Whether the end of the reply is an error, not a close.
   std::deque<platform::Clock::duration> sleep_cut_short_to;  // Per sleep; then full sleeps.
+  // The existing paths and their short forms. The code page is Latin-1: it holds U+0000-U+00FF.
+  std::map<std::wstring, std::wstring> short_paths;
 
   // What the calls did.
   std::vector<std::string> calls;
@@ -32,6 +35,7 @@ struct FakePlatform {
   int open_sockets = 0;
   int unfreed_address_lists = 0;
   int open_handles = 0;
+  int short_path_lookups = 0;
 
   // Calls whose text begins with `prefix`.
   int Count(const std::string& prefix) const;

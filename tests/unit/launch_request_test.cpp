@@ -9,11 +9,6 @@
 
 namespace {
 
-std::string Body(std::vector<const char*> arguments) {
-  arguments.insert(arguments.begin(), "C:\\Apps\\Orbedo\\Orbedo-Launcher.exe");
-  return BuildRequestBody(static_cast<int>(arguments.size()), arguments.data());
-}
-
 TEST(EscapeArgument, MarksExactlyTheSixCharacters) {
   EXPECT_EQ(EscapeArgument("C:\\Data\\1crn.pdb"), "C:\\\\Data\\\\1crn.pdb");
   EXPECT_EQ(EscapeArgument("x/y/z"), "x\\/y\\/z");
@@ -55,14 +50,14 @@ TEST(EscapeArgument, HandlesLongArguments) {
 }
 
 TEST(RequestBody, IsABracketedListWithoutSpaces) {
-  EXPECT_EQ(Body({}), "[]");
-  EXPECT_EQ(Body({"a", "b/c"}), "[\"a\",\"b\\/c\"]");
-  EXPECT_EQ(Body({"a", "b", "c"}), "[\"a\",\"b\",\"c\"]");
-  EXPECT_EQ(Body({""}), "[\"\"]");
-  EXPECT_EQ(Body({"", ""}), "[\"\",\"\"]");
-  EXPECT_EQ(Body({"C:\\Data\\1crn.pdb"}), "[\"C:\\\\Data\\\\1crn.pdb\"]");
+  EXPECT_EQ(BuildRequestBody({}), "[]");
+  EXPECT_EQ(BuildRequestBody({"a", "b/c"}), "[\"a\",\"b\\/c\"]");
+  EXPECT_EQ(BuildRequestBody({"a", "b", "c"}), "[\"a\",\"b\",\"c\"]");
+  EXPECT_EQ(BuildRequestBody({""}), "[\"\"]");
+  EXPECT_EQ(BuildRequestBody({"", ""}), "[\"\",\"\"]");
+  EXPECT_EQ(BuildRequestBody({"C:\\Data\\1crn.pdb"}), "[\"C:\\\\Data\\\\1crn.pdb\"]");
   // A quote or backslash at an element's end cannot close it early.
-  EXPECT_EQ(Body({"a\\", "\""}), "[\"a\\\\\",\"\\\"\"]");
+  EXPECT_EQ(BuildRequestBody({"a\\", "\""}), "[\"a\\\\\",\"\\\"\"]");
 }
 
 TEST(InstallPrefix, CutsTheLaunchersNineteenByteName) {

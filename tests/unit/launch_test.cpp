@@ -26,14 +26,14 @@ TEST_F(LaunchTest, RunsInFullWithNoArgumentsToForward) {
   const char* argv[] = {"Orbedo-Launcher.exe"};
   EXPECT_EQ(Launch(1, argv), kLaunchDelivered);
   EXPECT_EQ(Fake().sent, "[]<EOF>");
-  EXPECT_EQ(Fake().Count("CreateProcessA ./Orbedo.exe \"./Orbedo.exe\""), 1);
+  EXPECT_EQ(Fake().Count("CreateProcessW ./Orbedo.exe \"./Orbedo.exe\""), 1);
 }
 
 TEST_F(LaunchTest, TakesAnEmptyArgumentVector) {
   Fake().connect_results = {false, true};
   EXPECT_EQ(Launch(0, nullptr), kLaunchDelivered);
   EXPECT_EQ(Fake().sent, "[]<EOF>");
-  EXPECT_EQ(Fake().Count("CreateProcessA ./Orbedo.exe"), 1);
+  EXPECT_EQ(Fake().Count("CreateProcessW ./Orbedo.exe"), 1);
 }
 
 TEST_F(LaunchTest, ReportsAFailureOnOneLineOfStandardError) {

@@ -20,7 +20,7 @@ const Calls kRefusedAttempt = {"WSAStartup",   "getaddrinfo 127.0.0.1 46157",
 const Calls kAcceptedAttempt = {"WSAStartup", "getaddrinfo 127.0.0.1 46157", "socket 2 1 6",
                                 "connect", "freeaddrinfo"};
 const Calls kStart = {
-    "CreateProcessA C:\\Apps\\Orbedo\\Orbedo.exe \"C:\\Apps\\Orbedo\\Orbedo.exe\"",
+    "CreateProcessW C:\\Apps\\Orbedo\\Orbedo.exe \"C:\\Apps\\Orbedo\\Orbedo.exe\"",
     "CloseHandle process", "CloseHandle thread"};
 const Calls kWait = {"SleepFor 10000ms"};
 // Sending a 10-byte request and reading a reply that ends at once.
@@ -128,7 +128,7 @@ TEST_F(LauncherClientTest, TriesEveryAddressInEachAttempt) {
   Fake().resolved_addresses = 2;
   EXPECT_EQ(Launch(), "Couldn't communicate with Orbedo");
   EXPECT_EQ(Fake().Count("connect"), 8);
-  EXPECT_EQ(Fake().Count("CreateProcessA"), 1);
+  EXPECT_EQ(Fake().Count("CreateProcessW"), 1);
   EXPECT_EQ(Fake().Count("SleepFor"), 3);
 }
 
@@ -185,7 +185,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailureRow{"ApplicationStart",
                    [](FakePlatform& fake) { fake.create_process_result = false; },
                    {"freeaddrinfo", "WSACleanup",
-                    "CreateProcessA C:\\Apps\\Orbedo\\Orbedo.exe \"C:\\Apps\\Orbedo\\Orbedo.exe\"",
+                    "CreateProcessW C:\\Apps\\Orbedo\\Orbedo.exe \"C:\\Apps\\Orbedo\\Orbedo.exe\"",
                     "MessageBoxA Couldn't start Orbedo: Orbedo launcher failed to start "
                     "Orbedo.exe"},
                    "Couldn't start Orbedo"},

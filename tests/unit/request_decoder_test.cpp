@@ -12,11 +12,7 @@ namespace {
 using Status = DecodedRequest::Status;
 
 std::string Request(const std::vector<std::string>& arguments) {
-  std::vector<const char*> argv = {"Orbedo-Launcher.exe"};
-  for (const std::string& argument : arguments) {
-    argv.push_back(argument.c_str());
-  }
-  return BuildRequestBody(static_cast<int>(argv.size()), argv.data()) + "<EOF>";
+  return BuildRequestBody(arguments) + "<EOF>";
 }
 
 TEST(DecodeRequest, GivesBackWhatTheLauncherSent) {

@@ -12,16 +12,36 @@ import wine  # noqa: E402
 
 LAUNCHER = os.environ["LAUNCHER"]
 STAND_IN = os.environ["STAND_IN"]
-BOX_TEXT = os.environ["BOX_TEXT"]
 DECOY = os.environ["DECOY"]
+START_EXACTLY = os.environ["START_EXACTLY"]
+ARGUMENT_WAYS = os.environ["ARGUMENT_WAYS"]
+
+
+def awkward_command_lines():
+    """Command lines, after the program's path, that the ANSI code page (1252) holds, each with the
+    request body it must give: quotes, backslashes before quotes, empty arguments, wildcards, and
+    every character of the code page."""
+    every_character = []
+    for byte in range(1, 256):
+        try:
+            character = bytes([byte]).decode("cp1252")
+        except UnicodeDecodeError:
+            character = chr(byte)  # The five bytes 1252 leaves unassigned map to U+0081 and so on.
+        # Inside quotes a backslash escapes a quote, and two before one are one backslash.
+        every_character.append('"\\\\"' if character == "\\" else '"\\""' if character == '"'
+                               else f'"{character}"')
+    return [
+        ('C:\\Data\\1crn.pdb "C:\\Data\\ligand set\\ATP.sdf"',
+         b'["C:\\\\Data\\\\1crn.pdb","C:\\\\Data\\\\ligand set\\\\ATP.sdf"]'),
+        ('"a\\"b" "c\\\\" d\\\\\\"e "f""g" "" *.pdb',
+         b'["a\\"b","c\\\\","d\\\\\\"e","f\\"g","","*.pdb"]'),
+        (" ".join(every_character),
+         b"[" + b",".join(b'"' + (b"\\" if bytes([byte]) in b'\\"/\n\r\t' else b"") +
+                          bytes([byte]) + b'"' for byte in range(1, 256)) + b"]"),
+    ]
 
 
 class WineLaunchTest(wine.WineTestCase):
-    @classmethod
-    def setUpClass(cls):
-        super().setUpClass()
-        cls.box_text = cls.session.install(BOX_TEXT, "C:\\tools\\box_text.exe")
-
     def start(self, windows_program, arguments=(), **extra):
         out = open(os.path.join(self.files.name, "stdout"), "wb")
         err = open(os.path.join(self.files.name, "stderr"), "wb")
@@ -42,22 +62,6 @@ class WineLaunchTest(wine.WineTestCase):
         with open(os.path.join(self.files.name, "stdout"), "rb") as out, \
                 open(os.path.join(self.files.name, "stderr"), "rb") as err:
             return status, out.read(), err.read()
-
-    def box_windows(self, caption):
-        found = subprocess.run(["xdotool", "search", "--name", f"^{caption}$"],
-                               env=self.session.environment(), capture_output=True, text=True)
-        return found.stdout.split()
-
-    def dismiss_box(self, caption):
-        """Waits for the box with `caption`, returns its text and presses its OK button."""
-        harness.wait_until(lambda: self.box_windows(caption), 60, f"the box '{caption}'")
-        [window] = self.box_windows(caption)
-        text = subprocess.run([wine.WINE, self.session.windows_path(self.box_text), caption],
-                              env=self.session.environment(), stdin=subprocess.DEVNULL,
-                              capture_output=True, timeout=60)
-        subprocess.run(["xdotool", "windowfocus", "--sync", window, "key", "Return"],
-                       env=self.session.environment(), check=True, timeout=30)
-        return text.stdout
 
     def test_delivers_arguments_as_typed_and_relays_the_reply(self):
         self.start_running_stand_in()
@@ -102,6 +106,40 @@ class WineLaunchTest(wine.WineTestCase):
         self.assertEqual(stdout, b"OK 1\r\n")
         # Started after the first failed attempt, reached by the second, ten seconds later.
         self.assertGreaterEqual(time.monotonic() - started, 10)
+
+    def test_forwards_what_the_code_page_holds_exactly_as_before(self):
+        # The arguments now come from the wide command line; wherever the code page holds them,
+        # the request must be the one the runtime's narrow arguments gave.
+        ways = self.session.windows_path(self.session.install(ARGUMENT_WAYS, "C:\\tools\\ways.exe"))
+        start = self.session.windows_path(
+            self.session.install(START_EXACTLY, "C:\\tools\\start_exactly.exe"))
+        beta = os.path.join(self.session.drive_c, "Data", "\u03b2-sheet.pdb")
+        os.makedirs(os.path.dirname(beta), exist_ok=True)
+        open(beta, "w").close()
+        command_file = os.path.join(self.files.name, "command-line")
+        for tail, body in awkward_command_lines() + [("C:\\Data\\\u03b2-sheet.pdb", None)]:
+            with open(command_file, "w", encoding="utf-8") as command:
+                command.write(f'"{ways}" {tail}')
+            run = harness.Run([wine.WINE, start, self.session.windows_path(command_file)],
+                              env=self.session.environment())
+            self.assertEqual(run.status, 0, run.stderr)
+            narrow, wide = run.stdout.split(b"\0")[:-1]
+            if body:
+                self.assertEqual((narrow, wide), (body, body), tail)
+            else:
+                # What the code page cannot hold, the narrow arguments lose: another file.
+                self.assertEqual(narrow, b'["C:\\\\Data\\\\\xdf-sheet.pdb"]')
+                self.assertRegex(wide, rb'^\["C:\\\\Data\\\\[!-~]+\.PDB"\]$')
+
+    def test_starts_the_main_application_from_a_folder_the_code_page_cannot_name(self):
+        # As for a per-user install under C:\Users\Дмитрий\ on a system with a Western code page.
+        launcher = self.session.install(LAUNCHER, "C:\\Prog \u03b1\\Orbedo-Launcher.exe")
+        self.session.install(STAND_IN, "C:\\Prog \u03b1\\Orbedo.exe")
+        status, stdout, stderr = self.finish(
+            self.start(self.session.windows_path(launcher), ["C:\\Data\\1crn.pdb"]))
+        self.assertEqual(status, 0, stderr)
+        self.assertEqual(self.received_request(), harness.expected_request([b"C:\\Data\\1crn.pdb"]))
+        self.assertEqual(stdout, b"OK 1\r\n")
 
 
 if __name__ == "__main__":

@@ -1,0 +1,201 @@
+"""The document types as the desktop shell sees them under Wine, registered from the files in
+docs/registration: opened through their association, shown with their icons, and removed again."""
+
+import csv
+import os
+import re
+import struct
+import sys
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
+import harness  # noqa: E402
+import wine  # noqa: E402
+
+LAUNCHER = os.environ["LAUNCHER"]
+STAND_IN = os.environ["STAND_IN"]
+ICON_PIXELS = os.environ["ICON_PIXELS"]
+
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+REGISTRATION = os.path.join(ROOT, "docs", "registration")
+ICONS = os.path.join(ROOT, "resources", "icons")
+
+MACHINE_CLASSES = r"HKEY_LOCAL_MACHINE\SOFTWARE\Classes"
+USER_CLASSES = r"HKEY_CURRENT_USER\Software\Classes"
+
+with open(os.path.join(ICONS, "icons.tsv"), newline="") as table:
+    ROWS = list(csv.DictReader(table, delimiter="\t"))
+TYPES = [row for row in ROWS if row["ext"] != "-"]
+[APPLICATION] = [row for row in ROWS if row["ext"] == "-"]
+
+ICON_SIZE = 32
+ICON_BYTES = 4 * ICON_SIZE * ICON_SIZE
+
+
+def icon_image(file):
+    """The 32 px image of an icon file as top-down rows of BGRA pixels, or None when it has none.
+    Icon files hold it as a 32-bit DIB, bottom row first, with alpha; its AND mask is unused."""
+    with open(os.path.join(ICONS, file), "rb") as f:
+        data = f.read()
+    for i in range(struct.unpack_from("<H", data, 4)[0]):
+        width, _, _, _, _, _, _, offset = struct.unpack_from("<BBBBHHII", data, 6 + 16 * i)
+        if width == ICON_SIZE:
+            header, _, _, _, bits = struct.unpack_from("<IiiHH", data, offset)
+            assert bits == 32, f"{file}: {bits}-bit image"
+            pixels = data[offset + header:offset + header + ICON_BYTES]
+            row = 4 * ICON_SIZE
+            return b"".join(pixels[y:y + row] for y in reversed(range(0, ICON_BYTES, row)))
+    return None
+
+
+VALUE = re.compile(r'(@|"(?:[^"\\]|\\.)*")=(.*)')
+
+
+def read_registry_file(path):
+    """{key: {value name: data as written}} of a registry file, ASCII or the UTF-16 that regedit
+    exports; keys in lower case, as the registry compares them."""
+    with open(path, "rb") as f:
+        data = f.read()
+    text = data.decode("utf-16" if data.startswith(b"\xff\xfe") else "ascii")
+    # Long binary data goes on over several lines, each but the last ended by a backslash.
+    text = re.sub(r"\\\r?\n\s*", "", text)
+    keys, values = {}, None
+    for line in text.splitlines():
+        if line.startswith("["):
+            values = keys.setdefault(line[1:-1].lower(), {})
+        elif values is not None and VALUE.fullmatch(line):
+            name, value = VALUE.fullmatch(line).groups()
+            values[name] = value
+    return keys
+
+
+def string(data):
+    """The text of a string value as a registry file writes it: quoted, with escapes."""
+    assert data.startswith('"') and data.endswith('"'), data
+    return re.sub(r"\\(.)", r"\1", data[1:-1])
+
+
+def orbedo_entries(keys):
+    return [key for key in keys if "orbedo" in key] + [
+        f"{key}: {name}={data}" for key, values in keys.items()
+        for name, data in values.items() if "orbedo" in (name + data).lower()]
+
+
+def regedit(session, *arguments):
+    # regedit exits with 0 even when it fails; what it writes tells.
+    run = harness.Run([wine.WINE, "regedit", *arguments], env=session.environment())
+    if run.status or run.stdout or run.stderr:
+        raise AssertionError(f"regedit {' '.join(arguments)}: {run.stdout + run.stderr!r}")
+
+
+class ShellTest(wine.WineTestCase):
+    """The launcher installed in C:\\Program Files\\Orbedo and registered for every user."""
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        try:
+            cls.launcher = cls.session.windows_path(cls.session.install(
+                LAUNCHER, "C:\\Program Files\\Orbedo\\Orbedo-Launcher.exe"))
+            cls.stand_in = cls.session.windows_path(
+                cls.session.install(STAND_IN, "C:\\running\\Orbedo.exe"))
+            cls.icon_pixels = cls.session.windows_path(
+                cls.session.install(ICON_PIXELS, "C:\\tools\\icon_pixels.exe"))
+            cls.import_file(os.path.join(REGISTRATION, "per-machine.reg"))
+        except BaseException:
+            # unittest skips tearDownClass when setUpClass fails.
+            super().tearDownClass()
+            raise
+
+    @classmethod
+    def import_file(cls, path):
+        regedit(cls.session, "/S", cls.session.windows_path(path))
+
+    def export(self, key):
+        path = os.path.join(self.files.name, "export.reg")
+        regedit(self.session, "/E", self.session.windows_path(path), key)
+        return read_registry_file(path)
+
+    def assert_registered(self, name, exported):
+        """Every key and value of docs/registration/`name` is in `exported`."""
+        registered = read_registry_file(os.path.join(REGISTRATION, name))
+        self.assertGreater(len(registered), len(TYPES), f"{name} holds too little")
+        self.assertEqual([f"{key}: {value}={data}" for key, values in registered.items()
+                          for value, data in values.items()
+                          if exported.get(key, {}).get(value) != data], [], "not in the registry")
+
+    def open_document(self, name):
+        """Creates the document C:\\Data\\`name` and opens it as the shell does, through its
+        association, and returns the exit status of `start /wait`: the launcher's once it ran
+        (its output does not reach the caller of start)."""
+        path = os.path.join(self.session.drive_c, "Data", name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        open(path, "ab").close()
+        return harness.Run([wine.WINE, "start", "/wait", f"C:\\Data\\{name}"],
+                           cwd=self.files.name, env=self.environment()).status
+
+    def shown_icons(self, locations):
+        """The pixels of the large icon at each "path,index" location, loaded as the shell does."""
+        run = harness.Run([wine.WINE, self.icon_pixels, *locations], env=self.environment())
+        self.assertEqual(run.status, 0, run.stderr)
+        self.assertEqual(len(run.stdout), ICON_BYTES * len(locations))
+        return [run.stdout[i:i + ICON_BYTES] for i in range(0, len(run.stdout), ICON_BYTES)]
+
+    def test_every_type_opens_with_the_launcher(self):
+        self.assertEqual(len(TYPES), 23)
+        names = [f"1crn{row['ext']}" for row in TYPES]
+        self.start_stand_in(self.stand_in, requests=len(names))
+        self.assertEqual({name: self.open_document(name) for name in names},
+                         dict.fromkeys(names, 0), "exit status of start /wait")
+        self.assertEqual(self.received_request(), b"".join(
+            harness.expected_request([f"C:\\Data\\{name}".encode()]) for name in names))
+
+    def test_every_type_is_registered_with_its_own_icon(self):
+        classes = self.export(MACHINE_CLASSES)
+        self.assert_registered("per-machine.reg", classes)
+
+        def default(key):
+            return string(classes[f"{MACHINE_CLASSES}\\{key}".lower()]["@"])
+
+        # The shell follows the extension to its ProgID, and the ProgID to its icon.
+        progids = [default(row["ext"]) for row in TYPES]
+        self.assertEqual(progids, [f"Orbedo.{row['label']}" for row in TYPES])
+        locations = {row["file"]: default(f"{progid}\\DefaultIcon")
+                     for row, progid in zip(TYPES, progids)}
+        # The shell shows an executable's first icon as the program's own.
+        locations[APPLICATION["file"]] = f"{self.launcher},0"
+        shown = dict(zip(locations, self.shown_icons(list(locations.values()))))
+        expected = {file: icon_image(file) for file in locations}
+        # Where a group has no 32 px image the shell scales a larger one, as it does the file's.
+        scaled = [file for file, image in expected.items() if image is None]
+        expected.update(zip(scaled, self.shown_icons(
+            [self.session.windows_path(os.path.join(ICONS, file)) + ",0" for file in scaled])))
+        self.assertEqual([f"{location} is not {file}" for file, location in locations.items()
+                          if shown[file] != expected[file]], [])
+
+    def test_machine_removal_takes_only_what_registration_added(self):
+        self.addCleanup(self.import_file, os.path.join(REGISTRATION, "per-machine.reg"))
+        # What another program that handles .pdb files has put in the same keys.
+        other = os.path.join(self.files.name, "other.reg")
+        with open(other, "w", newline="\r\n") as f:
+            f.write("Windows Registry Editor Version 5.00\n\n"
+                    f"[{MACHINE_CLASSES}\\.pdb]\n\"Content Type\"=\"chemical/x-pdb\"\n\n"
+                    f"[{MACHINE_CLASSES}\\.pdb\\OpenWithProgids]\n\"Symbols.File\"=hex(0):\n")
+        self.import_file(other)
+        self.import_file(os.path.join(REGISTRATION, "per-machine-remove.reg"))
+        classes = self.export(MACHINE_CLASSES)
+        self.assertEqual(orbedo_entries(classes), [])
+        pdb = f"{MACHINE_CLASSES}\\.pdb".lower()
+        self.assertEqual(classes[pdb], {'"Content Type"': '"chemical/x-pdb"'})
+        self.assertEqual(classes[pdb + "\\openwithprogids"], {'"Symbols.File"': "hex(0):"})
+
+    def test_user_registration_imports_and_its_removal_takes_it_away(self):
+        self.addCleanup(self.import_file, os.path.join(REGISTRATION, "per-user-remove.reg"))
+        self.import_file(os.path.join(REGISTRATION, "per-user.reg"))
+        self.assert_registered("per-user.reg", self.export(USER_CLASSES))
+        self.import_file(os.path.join(REGISTRATION, "per-user-remove.reg"))
+        self.assertEqual(orbedo_entries(self.export(USER_CLASSES)), [])
+
+
+if __name__ == "__main__":
+    unittest.main()

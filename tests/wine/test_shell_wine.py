@@ -1,10 +1,12 @@
 """The document types as the desktop shell sees them under Wine, registered from the files in
-docs/registration: opened through their association, shown with their icons, and removed again."""
+docs/registration: opened through their association (also under names the ANSI code page cannot
+hold, and several at once), shown with their icons, and removed again."""
 
 import csv
 import os
 import re
 import struct
+import subprocess
 import sys
 import unittest
 
@@ -97,6 +99,9 @@ class ShellTest(wine.WineTestCase):
         try:
             cls.launcher = cls.session.windows_path(cls.session.install(
                 LAUNCHER, "C:\\Program Files\\Orbedo\\Orbedo-Launcher.exe"))
+            # The main application as the launchers start it, and a copy started by the tests.
+            cls.installed_stand_in = cls.session.windows_path(
+                cls.session.install(STAND_IN, "C:\\Program Files\\Orbedo\\Orbedo.exe"))
             cls.stand_in = cls.session.windows_path(
                 cls.session.install(STAND_IN, "C:\\running\\Orbedo.exe"))
             cls.icon_pixels = cls.session.windows_path(
@@ -124,15 +129,43 @@ class ShellTest(wine.WineTestCase):
                           for value, data in values.items()
                           if exported.get(key, {}).get(value) != data], [], "not in the registry")
 
-    def open_document(self, name):
-        """Creates the document C:\\Data\\`name` and opens it as the shell does, through its
-        association, and returns the exit status of `start /wait`: the launcher's once it ran
-        (its output does not reach the caller of start)."""
-        path = os.path.join(self.session.drive_c, "Data", name)
+    def make_document(self, name, content=b""):
+        """Creates the document C:\\Data\\`name` and returns that path."""
+        path = os.path.join(self.session.drive_c, "Data", *name.split("\\"))
         os.makedirs(os.path.dirname(path), exist_ok=True)
-        open(path, "ab").close()
-        return harness.Run([wine.WINE, "start", "/wait", f"C:\\Data\\{name}"],
-                           cwd=self.files.name, env=self.environment()).status
+        with open(path, "wb") as document:
+            document.write(content)
+        return f"C:\\Data\\{name}"
+
+    def start_opening(self, document, **extra):
+        """Opens `document` as the shell does, through its association, with `start /wait`, whose
+        exit status is the launcher's once it ran (its output does not reach the caller of start)."""
+        opening = subprocess.Popen([wine.WINE, "start", "/wait", document], cwd=self.files.name,
+                                   env=self.environment(**extra), stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(opening.wait)
+        self.addCleanup(opening.kill)
+        return opening
+
+    def open_document(self, name, content=b""):
+        """Creates the document C:\\Data\\`name`, opens it, and returns the exit status."""
+        return self.start_opening(self.make_document(name, content)).wait(timeout=120)
+
+    def read_under_wine(self, windows_path):
+        """The content of the file that a Windows program opens as `windows_path`."""
+        run = harness.Run([wine.WINE, "cmd", "/c", "type", windows_path], env=self.environment())
+        self.assertEqual(run.status, 0, run.stderr)
+        return run.stdout
+
+    def running_copies(self):
+        """The Unix pids of the copies of the installed main application this test started."""
+        def is_copy(pid):
+            try:
+                with open(f"/proc/{pid}/cmdline", "rb") as command_line:
+                    return b"Orbedo\\Orbedo.exe" in command_line.read()
+            except OSError:
+                return False
+        return [pid for pid in harness.tagged_pids(self.tag) if is_copy(pid)]
 
     def shown_icons(self, locations):
         """The pixels of the large icon at each "path,index" location, loaded as the shell does."""
@@ -195,6 +228,70 @@ class ShellTest(wine.WineTestCase):
         self.assert_registered("per-user.reg", self.export(USER_CLASSES))
         self.import_file(os.path.join(REGISTRATION, "per-user-remove.reg"))
         self.assertEqual(orbedo_entries(self.export(USER_CLASSES)), [])
+
+    def test_opens_documents_the_code_page_cannot_name_as_the_same_files(self):
+        # The ANSI code page is 1252: it holds é (E9), but not β, α, nor fullwidth quotes
+        # and backslashes, which best-fit mapping would turn into other files or real separators.
+        names = ["caf\u00e9.pdb", "\u03b2-sheet.pdb", "sub \u03b1\\x.pdb", "a\uff02 \uff02b.pdb",
+                 "x\uff3c..\uff3cy.pdb"]
+        self.start_stand_in(self.stand_in, requests=len(names))
+        for i, name in enumerate(names):
+            self.assertEqual(self.open_document(name, f"document {i}".encode()), 0, name)
+        paths = self.received_arguments()
+        self.assertEqual(len(paths), len(names))
+        self.assertEqual(paths[0], "C:\\Data\\caf\u00e9.pdb".encode("cp1252"))
+        for i, (name, path) in enumerate(zip(names, paths)):
+            # No quote to end the argument early, no separator the name does not hold.
+            self.assertNotIn(b'"', path)
+            self.assertEqual(path.count(b"\\"), 2 + name.count("\\"), path)
+            self.assertEqual(self.read_under_wine(path.decode("cp1252")),
+                             f"document {i}".encode(), path)
+
+    def test_refuses_a_document_whose_short_name_would_change_its_type(self):
+        # 文件.mmcif has only its short name to go by, which ends in .MMC: another type.
+        document = self.make_document("\u6587\u4ef6.mmcif")
+        opening = self.start_opening(document)
+        text = self.dismiss_box("Orbedo Launcher")
+        self.assertEqual(opening.wait(timeout=60), 1)
+        self.assertTrue(text.startswith(b"The name of this document, or of a folder in its path, "
+                                        b"holds characters that cannot be passed on"), text)
+        # Run from a console, the launcher says why on standard error as well.
+        with open(os.path.join(self.files.name, "stdout"), "wb+") as out, \
+                open(os.path.join(self.files.name, "stderr"), "wb+") as err:
+            console = subprocess.Popen([wine.WINE, self.launcher, document], cwd=self.files.name,
+                                       env=self.environment(), stdin=subprocess.DEVNULL,
+                                       stdout=out, stderr=err)
+            self.addCleanup(console.kill)
+            self.dismiss_box("Orbedo Launcher")
+            self.assertEqual(console.wait(timeout=60), 1)
+            out.seek(0)
+            err.seek(0)
+            self.assertEqual((out.read(), err.read()),
+                             (b"", b"An exception occured: Unsupported characters in document "
+                                   b"name\r\n"))
+        # Nothing listened, and still the launcher started nothing (the installed Orbedo.exe is
+        # the stand-in, which would have said it listens) and sent nothing.
+        self.assertFalse(os.path.exists(self.ready), "Orbedo.exe was started")
+        self.assertFalse(os.path.exists(self.record), "a request was sent")
+
+    def test_documents_opened_together_reach_one_copy_of_the_application(self):
+        # The shell starts a launcher per document. Nothing listens, so each launcher starts
+        # Orbedo.exe: one copy listens and serves every launcher, the others exit at once.
+        documents = [self.make_document(f"together {i}.pdb") for i in range(5)]
+        openings = [self.start_opening(document, STAND_IN_REQUESTS=str(len(documents)))
+                    for document in documents]
+        harness.wait_until(lambda: os.path.exists(self.ready), 30, "a copy to listen")
+        # A copy that finds the port taken ends at once, without a word.
+        run = harness.Run([wine.WINE, self.installed_stand_in], env=self.environment())
+        self.assertEqual((run.status, run.stdout, run.stderr), (0, b"", b""))
+
+        self.assertEqual([opening.wait(timeout=60) for opening in openings], [0] * len(documents))
+        record = self.received_request()
+        expected = [harness.expected_request([document.encode()]) for document in documents]
+        self.assertEqual(len(record), sum(map(len, expected)))
+        for request in expected:
+            self.assertIn(request, record)
+        harness.wait_until(lambda: not self.running_copies(), 10, "every copy to exit")
 
 
 if __name__ == "__main__":

@@ -139,13 +139,19 @@ class ShellTest(wine.WineTestCase):
 
     def start_opening(self, document, **extra):
         """Opens `document` as the shell does, through its association, with `start /wait`, whose
-        exit status is the launcher's once it ran (its output does not reach the caller of start)."""
-        opening = subprocess.Popen([wine.WINE, "start", "/wait", document], cwd=self.files.name,
-                                   env=self.environment(**extra), stdin=subprocess.DEVNULL,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        exit status is the launcher's once it ran (its output does not reach the caller of start;
+        what start itself says is kept, see start_said)."""
+        with open(os.path.join(self.files.name, "start.log"), "ab") as log:
+            opening = subprocess.Popen([wine.WINE, "start", "/wait", document],
+                                       cwd=self.files.name, env=self.environment(**extra),
+                                       stdin=subprocess.DEVNULL, stdout=log, stderr=log)
         self.addCleanup(opening.wait)
         self.addCleanup(opening.kill)
         return opening
+
+    def start_said(self):
+        with open(os.path.join(self.files.name, "start.log"), "rb") as log:
+            return log.read()
 
     def open_document(self, name, content=b""):
         """Creates the document C:\\Data\\`name`, opens it, and returns the exit status."""
@@ -179,7 +185,7 @@ class ShellTest(wine.WineTestCase):
         names = [f"1crn{row['ext']}" for row in TYPES]
         self.start_stand_in(self.stand_in, requests=len(names))
         self.assertEqual({name: self.open_document(name) for name in names},
-                         dict.fromkeys(names, 0), "exit status of start /wait")
+                         dict.fromkeys(names, 0), self.start_said())
         self.assertEqual(self.received_request(), b"".join(
             harness.expected_request([f"C:\\Data\\{name}".encode()]) for name in names))
 
@@ -236,7 +242,8 @@ class ShellTest(wine.WineTestCase):
                  "x\uff3c..\uff3cy.pdb"]
         self.start_stand_in(self.stand_in, requests=len(names))
         for i, name in enumerate(names):
-            self.assertEqual(self.open_document(name, f"document {i}".encode()), 0, name)
+            self.assertEqual(self.open_document(name, f"document {i}".encode()), 0,
+                             self.start_said())
         paths = self.received_arguments()
         self.assertEqual(len(paths), len(names))
         self.assertEqual(paths[0], "C:\\Data\\caf\u00e9.pdb".encode("cp1252"))
@@ -285,7 +292,8 @@ class ShellTest(wine.WineTestCase):
         run = harness.Run([wine.WINE, self.installed_stand_in], env=self.environment())
         self.assertEqual((run.status, run.stdout, run.stderr), (0, b"", b""))
 
-        self.assertEqual([opening.wait(timeout=60) for opening in openings], [0] * len(documents))
+        self.assertEqual([opening.wait(timeout=60) for opening in openings], [0] * len(documents),
+                         self.start_said())
         record = self.received_request()
         expected = [harness.expected_request([document.encode()]) for document in documents]
         self.assertEqual(len(record), sum(map(len, expected)))

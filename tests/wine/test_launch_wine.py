@@ -108,9 +108,10 @@ class WineLaunchTest(wine.WineTestCase):
         self.assertGreaterEqual(time.monotonic() - started, 10)
 
     def test_forwards_what_the_code_page_holds_exactly_as_before(self):
-        # The arguments now come from the wide command line; wherever the code page holds them,
-        # the request must be the one the runtime's narrow arguments gave.
-        ways = self.session.windows_path(self.session.install(ARGUMENT_WAYS, "C:\\tools\\ways.exe"))
+        # The launcher takes its arguments from the wide command line; wherever the code page holds
+        # them, the request must be the one the runtime's narrow arguments give.
+        ways = self.session.windows_path(
+            self.session.install(ARGUMENT_WAYS, "C:\\tools\\argument_ways.exe"))
         start = self.session.windows_path(
             self.session.install(START_EXACTLY, "C:\\tools\\start_exactly.exe"))
         beta = os.path.join(self.session.drive_c, "Data", "\u03b2-sheet.pdb")

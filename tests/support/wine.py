@@ -122,6 +122,33 @@ class WineTestCase(harness.StandInReports, unittest.TestCase):
             "STAND_IN_LIFETIME": "60",
             **extra})
 
+    def start(self, windows_program, arguments=(), **extra):
+        """Starts a Windows program, its standard output and error going to files of the test."""
+        out = open(os.path.join(self.files.name, "stdout"), "wb")
+        err = open(os.path.join(self.files.name, "stderr"), "wb")
+        self.addCleanup(out.close)
+        self.addCleanup(err.close)
+        process = subprocess.Popen([WINE, windows_program, *arguments], cwd=self.files.name,
+                                   env=self.environment(**extra), stdin=subprocess.DEVNULL,
+                                   stdout=out, stderr=err)
+        self.addCleanup(process.kill)
+        return process
+
+    def finish(self, process):
+        """The exit status, standard output and standard error of a program from start()."""
+        status = process.wait(timeout=120)
+        with open(os.path.join(self.files.name, "stdout"), "rb") as out, \
+                open(os.path.join(self.files.name, "stderr"), "rb") as err:
+            return status, out.read(), err.read()
+
+    def make_document(self, name, content=b""):
+        """Creates the document C:\\Data\\`name` and returns that path."""
+        path = os.path.join(self.session.drive_c, "Data", *name.split("\\"))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as document:
+            document.write(content)
+        return f"C:\\Data\\{name}"
+
     def box_windows(self, caption):
         found = subprocess.run(["xdotool", "search", "--name", f"^{caption}$"],
                                env=self.session.environment(), capture_output=True, text=True)

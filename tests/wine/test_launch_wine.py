@@ -1,7 +1,6 @@
 """The Windows executable end to end under Wine, with its message boxes on an Xvfb display."""
 
 import os
-import subprocess
 import sys
 import time
 import unittest
@@ -42,26 +41,9 @@ def awkward_command_lines():
 
 
 class WineLaunchTest(wine.WineTestCase):
-    def start(self, windows_program, arguments=(), **extra):
-        out = open(os.path.join(self.files.name, "stdout"), "wb")
-        err = open(os.path.join(self.files.name, "stderr"), "wb")
-        self.addCleanup(out.close)
-        self.addCleanup(err.close)
-        process = subprocess.Popen([wine.WINE, windows_program, *arguments], cwd=self.files.name,
-                                   env=self.environment(**extra), stdin=subprocess.DEVNULL,
-                                   stdout=out, stderr=err)
-        self.addCleanup(process.kill)
-        return process
-
     def start_running_stand_in(self):
         program = self.session.install(STAND_IN, "C:\\running\\Orbedo.exe")
         self.start_stand_in(self.session.windows_path(program))
-
-    def finish(self, process):
-        status = process.wait(timeout=120)
-        with open(os.path.join(self.files.name, "stdout"), "rb") as out, \
-                open(os.path.join(self.files.name, "stderr"), "rb") as err:
-            return status, out.read(), err.read()
 
     def test_delivers_arguments_as_typed_and_relays_the_reply(self):
         self.start_running_stand_in()
@@ -114,9 +96,7 @@ class WineLaunchTest(wine.WineTestCase):
             self.session.install(ARGUMENT_WAYS, "C:\\tools\\argument_ways.exe"))
         start = self.session.windows_path(
             self.session.install(START_EXACTLY, "C:\\tools\\start_exactly.exe"))
-        beta = os.path.join(self.session.drive_c, "Data", "\u03b2-sheet.pdb")
-        os.makedirs(os.path.dirname(beta), exist_ok=True)
-        open(beta, "w").close()
+        self.make_document("\u03b2-sheet.pdb")
         command_file = os.path.join(self.files.name, "command-line")
         for tail, body in awkward_command_lines() + [("C:\\Data\\\u03b2-sheet.pdb", None)]:
             with open(command_file, "w", encoding="utf-8") as command:

@@ -129,14 +129,6 @@ class ShellTest(wine.WineTestCase):
                           for value, data in values.items()
                           if exported.get(key, {}).get(value) != data], [], "not in the registry")
 
-    def make_document(self, name, content=b""):
-        """Creates the document C:\\Data\\`name` and returns that path."""
-        path = os.path.join(self.session.drive_c, "Data", *name.split("\\"))
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as document:
-            document.write(content)
-        return f"C:\\Data\\{name}"
-
     def start_opening(self, document, **extra):
         """Opens `document` as the shell does, through its association, with `start /wait`, whose
         exit status is the launcher's once it ran (its output does not reach the caller of start;
@@ -263,19 +255,11 @@ class ShellTest(wine.WineTestCase):
         self.assertTrue(text.startswith(b"The name of this document, or of a folder in its path, "
                                         b"holds characters that cannot be passed on"), text)
         # Run from a console, the launcher says why on standard error as well.
-        with open(os.path.join(self.files.name, "stdout"), "wb+") as out, \
-                open(os.path.join(self.files.name, "stderr"), "wb+") as err:
-            console = subprocess.Popen([wine.WINE, self.launcher, document], cwd=self.files.name,
-                                       env=self.environment(), stdin=subprocess.DEVNULL,
-                                       stdout=out, stderr=err)
-            self.addCleanup(console.kill)
-            self.dismiss_box("Orbedo Launcher")
-            self.assertEqual(console.wait(timeout=60), 1)
-            out.seek(0)
-            err.seek(0)
-            self.assertEqual((out.read(), err.read()),
-                             (b"", b"An exception occured: Unsupported characters in document "
-                                   b"name\r\n"))
+        console = self.start(self.launcher, [document])
+        self.dismiss_box("Orbedo Launcher")
+        self.assertEqual(self.finish(console),
+                         (1, b"", b"An exception occured: Unsupported characters in document "
+                                  b"name\r\n"))
         # Nothing listened, and still the launcher started nothing (the installed Orbedo.exe is
         # the stand-in, which would have said it listens) and sent nothing.
         self.assertFalse(os.path.exists(self.ready), "Orbedo.exe was started")

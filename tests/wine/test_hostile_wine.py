@@ -51,7 +51,7 @@ class HostileWineTest(MisbehavingPeerCases, wine.WineTestCase):
         return self.start_stand_in(self.stand_in, behaviour=behaviour, **settings)
 
     def launch(self, arguments):
-        return harness.Run([wine.WINE, self.launcher, *arguments], cwd=self.files.name,
+        return harness.Run([*wine.WINE, self.launcher, *arguments], cwd=self.files.name,
                            env=self.environment())
 
     def test_the_longest_command_line_arrives_intact(self):

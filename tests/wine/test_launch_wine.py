@@ -101,7 +101,7 @@ class WineLaunchTest(wine.WineTestCase):
         for tail, body in awkward_command_lines() + [("C:\\Data\\\u03b2-sheet.pdb", None)]:
             with open(command_file, "w", encoding="utf-8") as command:
                 command.write(f'"{ways}" {tail}')
-            run = harness.Run([wine.WINE, start, self.session.windows_path(command_file)],
+            run = harness.Run([*wine.WINE, start, self.session.windows_path(command_file)],
                               env=self.session.environment())
             self.assertEqual(run.status, 0, run.stderr)
             narrow, wide = run.stdout.split(b"\0")[:-1]

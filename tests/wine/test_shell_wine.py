@@ -85,7 +85,7 @@ def orbedo_entries(keys):
 
 def regedit(session, *arguments):
     # regedit exits with 0 even when it fails; what it writes tells.
-    run = harness.Run([wine.WINE, "regedit", *arguments], env=session.environment())
+    run = harness.Run([*wine.WINE, "regedit", *arguments], env=session.environment())
     if run.status or run.stdout or run.stderr:
         raise AssertionError(f"regedit {' '.join(arguments)}: {run.stdout + run.stderr!r}")
 
@@ -134,7 +134,7 @@ class ShellTest(wine.WineTestCase):
         exit status is the launcher's once it ran (its output does not reach the caller of start;
         what start itself says is kept, see start_said)."""
         with open(os.path.join(self.files.name, "start.log"), "ab") as log:
-            opening = subprocess.Popen([wine.WINE, "start", "/wait", document],
+            opening = subprocess.Popen([*wine.WINE, "start", "/wait", document],
                                        cwd=self.files.name, env=self.environment(**extra),
                                        stdin=subprocess.DEVNULL, stdout=log, stderr=log)
         self.addCleanup(opening.wait)
@@ -151,7 +151,7 @@ class ShellTest(wine.WineTestCase):
 
     def read_under_wine(self, windows_path):
         """The content of the file that a Windows program opens as `windows_path`."""
-        run = harness.Run([wine.WINE, "cmd", "/c", "type", windows_path], env=self.environment())
+        run = harness.Run([*wine.WINE, "cmd", "/c", "type", windows_path], env=self.environment())
         self.assertEqual(run.status, 0, run.stderr)
         return run.stdout
 
@@ -167,7 +167,7 @@ class ShellTest(wine.WineTestCase):
 
     def shown_icons(self, locations):
         """The pixels of the large icon at each "path,index" location, loaded as the shell does."""
-        run = harness.Run([wine.WINE, self.icon_pixels, *locations], env=self.environment())
+        run = harness.Run([*wine.WINE, self.icon_pixels, *locations], env=self.environment())
         self.assertEqual(run.status, 0, run.stderr)
         self.assertEqual(len(run.stdout), ICON_BYTES * len(locations))
         return [run.stdout[i:i + ICON_BYTES] for i in range(0, len(run.stdout), ICON_BYTES)]
@@ -273,7 +273,7 @@ class ShellTest(wine.WineTestCase):
                     for document in documents]
         harness.wait_until(lambda: os.path.exists(self.ready), 30, "a copy to listen")
         # A copy that finds the port taken ends at once, without a word.
-        run = harness.Run([wine.WINE, self.installed_stand_in], env=self.environment())
+        run = harness.Run([*wine.WINE, self.installed_stand_in], env=self.environment())
         self.assertEqual((run.status, run.stdout, run.stderr), (0, b"", b""))
 
         self.assertEqual([opening.wait(timeout=60) for opening in openings], [0] * len(documents),

@@ -14,9 +14,10 @@ import uuid
 import harness
 
 # Debian's Wine has no preloader to keep the low addresses of a Windows process free before the
-# Unix libraries are mapped: with the layout randomised, about one process start in a thousand
-# finds the address of the shared user data taken and dies with status 1, unseen under -all.
-# With a fixed layout (inherited by every process Wine starts) it never does.
+# Unix libraries are mapped: with the layout randomised, a process start now and then (about one
+# document opened through the shell in a thousand) finds the address of the shared user data
+# taken and dies with status 1, unseen under -all. A fixed layout, which every process Wine
+# starts inherits, avoids it.
 WINE = ["setarch", "--addr-no-randomize", "/usr/lib/wine/wine64"]
 WINESERVER = "/usr/lib/wine/wineserver"
 

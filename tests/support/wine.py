@@ -72,13 +72,17 @@ class WineSession:
             return "C:\\" + os.path.relpath(unix_path, self.drive_c).replace("/", "\\")
         return "Z:" + unix_path.replace("/", "\\")
 
-    def install(self, source, windows_path):
-        """Copies `source` to `windows_path` (under C:) and returns its Unix path."""
+    def unix_path(self, windows_path):
+        """Where the path `windows_path` (under C:) is on the Unix side."""
         assert windows_path.startswith("C:\\")
-        target = os.path.join(self.drive_c, *windows_path[3:].split("\\"))
+        return os.path.join(self.drive_c, *windows_path[3:].split("\\"))
+
+    def install(self, source, windows_path):
+        """Copies `source` to `windows_path` (under C:) and returns that path."""
+        target = self.unix_path(windows_path)
         os.makedirs(os.path.dirname(target), exist_ok=True)
         shutil.copyfile(source, target)
-        return target
+        return windows_path
 
     def close(self):
         if os.path.isdir(self.prefix):
@@ -100,8 +104,7 @@ class WineTestCase(harness.StandInReports, unittest.TestCase):
     def setUpClass(cls):
         cls.session = WineSession()
         if "BOX_TEXT" in os.environ:
-            cls.box_text = cls.session.windows_path(
-                cls.session.install(os.environ["BOX_TEXT"], "C:\\tools\\box_text.exe"))
+            cls.box_text = cls.session.install(os.environ["BOX_TEXT"], "C:\\tools\\box_text.exe")
 
     @classmethod
     def tearDownClass(cls):
@@ -148,11 +151,12 @@ class WineTestCase(harness.StandInReports, unittest.TestCase):
 
     def make_document(self, name, content=b""):
         """Creates the document C:\\Data\\`name` and returns that path."""
-        path = os.path.join(self.session.drive_c, "Data", *name.split("\\"))
+        windows_path = f"C:\\Data\\{name}"
+        path = self.session.unix_path(windows_path)
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "wb") as document:
             document.write(content)
-        return f"C:\\Data\\{name}"
+        return windows_path
 
     def box_windows(self, caption):
         found = subprocess.run(["xdotool", "search", "--name", f"^{caption}$"],

@@ -42,10 +42,8 @@ class HostileWineTest(MisbehavingPeerCases, wine.WineTestCase):
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        cls.launcher = cls.session.windows_path(
-            cls.session.install(LAUNCHER, "C:\\Orbedo\\Orbedo-Launcher.exe"))
-        cls.stand_in = cls.session.windows_path(
-            cls.session.install(STAND_IN, "C:\\running\\Orbedo.exe"))
+        cls.launcher = cls.session.install(LAUNCHER, "C:\\Orbedo\\Orbedo-Launcher.exe")
+        cls.stand_in = cls.session.install(STAND_IN, "C:\\running\\Orbedo.exe")
 
     def serve(self, behaviour, **settings):
         return self.start_stand_in(self.stand_in, behaviour=behaviour, **settings)

@@ -42,8 +42,7 @@ def awkward_command_lines():
 
 class WineLaunchTest(wine.WineTestCase):
     def start_running_stand_in(self):
-        program = self.session.install(STAND_IN, "C:\\running\\Orbedo.exe")
-        self.start_stand_in(self.session.windows_path(program))
+        self.start_stand_in(self.session.install(STAND_IN, "C:\\running\\Orbedo.exe"))
 
     def test_delivers_arguments_as_typed_and_relays_the_reply(self):
         self.start_running_stand_in()
@@ -51,8 +50,7 @@ class WineLaunchTest(wine.WineTestCase):
         # A file that a wildcard would match, were the argument expanded.
         open(os.path.join(self.files.name, "match.pdb"), "w").close()
         arguments = ["C:\\Data\\1crn.pdb", "b/c", "*.pdb", "caf\u00e9 \"1\"", ""]
-        status, stdout, stderr = self.finish(
-            self.start(self.session.windows_path(launcher), arguments))
+        status, stdout, stderr = self.finish(self.start(launcher, arguments))
         self.assertEqual(status, 0, stderr)
         # The ANSI code page is 1252: the Windows program sees é as the byte E9.
         expected = [a.encode("cp1252") for a in arguments]
@@ -62,7 +60,7 @@ class WineLaunchTest(wine.WineTestCase):
 
     def test_reports_a_missing_main_application_in_a_box_and_on_standard_error(self):
         launcher = self.session.install(LAUNCHER, "C:\\Lonely\\Orbedo-Launcher.exe")
-        process = self.start(self.session.windows_path(launcher), ["C:\\Data\\1crn.pdb"])
+        process = self.start(launcher, ["C:\\Data\\1crn.pdb"])
         text = self.dismiss_box("Couldn't start Orbedo")
         self.assertEqual(text, b"Orbedo launcher failed to start Orbedo.exe")
         status, stdout, stderr = self.finish(process)
@@ -76,12 +74,11 @@ class WineLaunchTest(wine.WineTestCase):
         launcher = self.session.install(LAUNCHER, "C:\\odd dir\\Orbedo-Launcher.exe")
         self.session.install(STAND_IN, "C:\\odd dir\\Orbedo.exe")
         decoy = self.session.install(DECOY, "C:\\odd.exe")
-        self.addCleanup(os.remove, decoy)
+        self.addCleanup(os.remove, self.session.unix_path(decoy))
         marker = os.path.join(self.files.name, "decoy-ran")
         started = time.monotonic()
         status, stdout, stderr = self.finish(self.start(
-            self.session.windows_path(launcher), ["C:\\Data\\1crn.pdb"],
-            DECOY_MARKER=self.session.windows_path(marker)))
+            launcher, ["C:\\Data\\1crn.pdb"], DECOY_MARKER=self.session.windows_path(marker)))
         self.assertEqual(status, 0, stderr)
         self.assertFalse(os.path.exists(marker), "the decoy program ran")
         self.assertEqual(self.received_request(), harness.expected_request([b"C:\\Data\\1crn.pdb"]))
@@ -92,10 +89,8 @@ class WineLaunchTest(wine.WineTestCase):
     def test_forwards_what_the_code_page_holds_exactly_as_before(self):
         # The launcher takes its arguments from the wide command line; wherever the code page holds
         # them, the request must be the one the runtime's narrow arguments give.
-        ways = self.session.windows_path(
-            self.session.install(ARGUMENT_WAYS, "C:\\tools\\argument_ways.exe"))
-        start = self.session.windows_path(
-            self.session.install(START_EXACTLY, "C:\\tools\\start_exactly.exe"))
+        ways = self.session.install(ARGUMENT_WAYS, "C:\\tools\\argument_ways.exe")
+        start = self.session.install(START_EXACTLY, "C:\\tools\\start_exactly.exe")
         self.make_document("\u03b2-sheet.pdb")
         command_file = os.path.join(self.files.name, "command-line")
         for tail, body in awkward_command_lines() + [("C:\\Data\\\u03b2-sheet.pdb", None)]:
@@ -116,8 +111,7 @@ class WineLaunchTest(wine.WineTestCase):
         # As for a per-user install under C:\Users\Дмитрий\ on a system with a Western code page.
         launcher = self.session.install(LAUNCHER, "C:\\Prog \u03b1\\Orbedo-Launcher.exe")
         self.session.install(STAND_IN, "C:\\Prog \u03b1\\Orbedo.exe")
-        status, stdout, stderr = self.finish(
-            self.start(self.session.windows_path(launcher), ["C:\\Data\\1crn.pdb"]))
+        status, stdout, stderr = self.finish(self.start(launcher, ["C:\\Data\\1crn.pdb"]))
         self.assertEqual(status, 0, stderr)
         self.assertEqual(self.received_request(), harness.expected_request([b"C:\\Data\\1crn.pdb"]))
         self.assertEqual(stdout, b"OK 1\r\n")

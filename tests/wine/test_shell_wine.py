@@ -97,15 +97,13 @@ class ShellTest(wine.WineTestCase):
     def setUpClass(cls):
         super().setUpClass()
         try:
-            cls.launcher = cls.session.windows_path(cls.session.install(
-                LAUNCHER, "C:\\Program Files\\Orbedo\\Orbedo-Launcher.exe"))
+            cls.launcher = cls.session.install(
+                LAUNCHER, "C:\\Program Files\\Orbedo\\Orbedo-Launcher.exe")
             # The main application as the launchers start it, and a copy started by the tests.
-            cls.installed_stand_in = cls.session.windows_path(
-                cls.session.install(STAND_IN, "C:\\Program Files\\Orbedo\\Orbedo.exe"))
-            cls.stand_in = cls.session.windows_path(
-                cls.session.install(STAND_IN, "C:\\running\\Orbedo.exe"))
-            cls.icon_pixels = cls.session.windows_path(
-                cls.session.install(ICON_PIXELS, "C:\\tools\\icon_pixels.exe"))
+            cls.installed_stand_in = cls.session.install(
+                STAND_IN, "C:\\Program Files\\Orbedo\\Orbedo.exe")
+            cls.stand_in = cls.session.install(STAND_IN, "C:\\running\\Orbedo.exe")
+            cls.icon_pixels = cls.session.install(ICON_PIXELS, "C:\\tools\\icon_pixels.exe")
             cls.import_file(os.path.join(REGISTRATION, "per-machine.reg"))
         except BaseException:
             # unittest skips tearDownClass when setUpClass fails.

@@ -146,12 +146,6 @@ std::optional<Settings> ReadSettings() {
   return settings;
 }
 
-void WriteFile(const std::string& path, const std::string& bytes) {
-  if (!path.empty()) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-  }
-}
-
 void AppendToFile(const std::string& path, const std::string& bytes) {
   if (!path.empty()) {
     std::ofstream(path, std::ios::binary | std::ios::app) << bytes;
@@ -349,7 +343,7 @@ int main() {
       std::fputs("stand-in: cannot listen on 127.0.0.1:46157\n", stderr);
       return 1;
   }
-  WriteFile(settings.ready_file, "");
+  AppendToFile(settings.ready_file, "");  // Creates it.
 
   bool all_served = true;
   long served = 0;

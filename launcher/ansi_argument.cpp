@@ -19,11 +19,12 @@ constexpr wchar_t kSeparators[] = L"\\/";
   throw std::runtime_error("Unsupported characters in document name");
 }
 
-// No file name holds a wildcard, but the system might expand one while looking up a short name.
-// The "\\?\" that begins an extended-length path is not one.
+// No file name holds a wildcard, but the system might expand one while looking up a short name:
+// besides * and ?, file lookups take < > and " as patterns too (C:\Data\β<.pdb would find
+// β-sheet.pdb). The "\\?\" that begins an extended-length path is not one.
 bool HoldsWildcard(const std::wstring& path) {
   const std::size_t from = path.compare(0, 4, L"\\\\?\\") == 0 ? 4 : 0;
-  return path.find_first_of(L"*?", from) != std::wstring::npos;
+  return path.find_first_of(L"*?<>\"", from) != std::wstring::npos;
 }
 
 // The extension, from the last dot on, with ASCII letters in capitals: short names are.

@@ -67,16 +67,23 @@ TEST_F(AnsiArgumentTest, RefusesWhatWouldNotNameTheSameDocument) {
       {L"E:\\\u03b2-sheet.pdb", L"E:\\\u03b2-sheet.pdb"},
       // A folder component that has a short form but the file does not exist under it.
       {L"C:\\\u03b1", L"C:\\_~1"},
-      // A wildcard is no name, whatever the system would make of it.
-      {L"C:\\Data\\\u03b2*.pdb", L"C:\\Data\\_-SH~F3K.PDB"},
   };
   ExpectRefused(L"C:\\Data\\\u6587\u4ef6.mmcif");
   ExpectRefused(L"C:\\Data\\\u03b2.orbs");
   ExpectRefused(L"E:\\\u03b2-sheet.pdb");
   ExpectRefused(L"C:\\\u03b1\\missing.pdb");
-  ExpectRefused(L"C:\\Data\\\u03b2*.pdb");
   // Not a path at all.
   ExpectRefused(L"--title=\u03b1-helix");
+}
+
+TEST_F(AnsiArgumentTest, RefusesPatternsWithoutLookingThemUp) {
+  // A pattern is no name, whatever file the system would find for it.
+  for (const wchar_t* pattern : {L"*", L"?", L"<", L">", L"\""}) {
+    const std::wstring argument = L"C:\\Data\\\u03b2" + std::wstring(pattern) + L".pdb";
+    Fake().short_paths[argument] = L"C:\\Data\\_-SH~F3K.PDB";
+    ExpectRefused(argument);
+  }
+  EXPECT_EQ(Fake().short_path_lookups, 0);
 }
 
 }  // namespace

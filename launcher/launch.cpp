@@ -32,10 +32,15 @@ int Failed(const std::runtime_error& error) {
 }  // namespace
 
 platform::NativeString InstallPrefix(const platform::NativeString& launcher_path) {
-  if (launcher_path.size() <= kLauncherFileNameLength) {
-    return NATIVE_TEXT("./");
+  if (launcher_path.size() > kLauncherFileNameLength) {
+    return launcher_path.substr(0, launcher_path.size() - kLauncherFileNameLength);
   }
-  return launcher_path.substr(0, launcher_path.size() - kLauncherFileNameLength);
+  // A bare name typed in a console, or an unquoted open command cut at a space ("C:\Program"):
+  // the folder the launcher was loaded from. Never the current folder, which for a document opened
+  // from the shell is the document's own, where anything may have been put beside it.
+  const platform::NativeString module = platform::GetModuleFileNameW();
+  // npos + 1 is 0: an unknown path gives an empty prefix, from which nothing is started.
+  return module.substr(0, module.find_last_of(platform::kPathSeparators) + 1);
 }
 
 int Launch(int argc, const platform::NativeChar* const* argv) {

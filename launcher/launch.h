@@ -10,7 +10,8 @@ inline constexpr int kLaunchDelivered = 0;
 inline constexpr int kLaunchFailed = 1;
 
 // The folder the main application is installed in: the launcher's path as it was invoked, less
-// the 19 characters of "Orbedo-Launcher.exe", or "./" when the path is no longer than that.
+// the 19 characters of "Orbedo-Launcher.exe"; when the path is no longer than that, the folder of
+// the launcher's own file, or "" when that cannot be told.
 platform::NativeString InstallPrefix(const platform::NativeString& launcher_path);
 
 // Hands arguments 1 to argc - 1 to the main application. Returns the exit status. The arguments

@@ -4,8 +4,10 @@
 #include <climits>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -23,6 +25,37 @@ constexpr char kLauncherCaption[] = "Orbedo Launcher";
 [[noreturn]] void Fail(const char* text, const char* caption, const char* error) {
   platform::MessageBoxA(text, caption);
   throw std::runtime_error(error);
+}
+
+// Whether the program that accepted the connection on `socket` positively runs in another session
+// than the launcher (on the host build: as another user), where it would get the document and the
+// user who opened it would see nothing. Whatever cannot be told counts as not: a wrong answer must
+// never refuse the user's own application.
+bool AcceptedInAnotherSession(platform::Socket socket) {
+  sockaddr_in ours = {};
+  sockaddr_in theirs = {};
+  if (platform::getsockname(socket, &ours) != 0 || platform::getpeername(socket, &theirs) != 0) {
+    return false;
+  }
+  const std::optional<std::vector<platform::TcpConnection>> table = platform::GetExtendedTcpTable();
+  if (!table) {
+    return false;
+  }
+  // The server side of this very connection: its local end is our peer, its remote end is us.
+  const auto same = [](const sockaddr_in& a, const sockaddr_in& b) {
+    return a.sin_addr.s_addr == b.sin_addr.s_addr && a.sin_port == b.sin_port;
+  };
+  const auto accepted = std::find_if(table->begin(), table->end(), [&](const auto& connection) {
+    return same(connection.local, theirs) && same(connection.remote, ours);
+  });
+  if (accepted == table->end() || !accepted->owner) {
+    return false;
+  }
+  const std::optional<std::uint32_t> their_session =
+      platform::ProcessIdToSessionId(*accepted->owner);
+  const std::optional<std::uint32_t> our_session =
+      platform::ProcessIdToSessionId(platform::GetCurrentProcessId());
+  return their_session && our_session && *their_session != *our_session;
 }
 
 // Sleeps until the monotonic clock has advanced by `duration`, however often the sleep is cut
@@ -58,6 +91,15 @@ void LauncherClient::Connect(const platform::NativeString& install_prefix) {
     }
     Wait(kWaitBetweenAttempts);
   }
+  if (AcceptedInAnotherSession(socket_)) {
+    platform::closesocket(socket_);
+    platform::WSACleanup();
+    Fail(
+        "Orbedo is already running in another user's session on this computer, so the document "
+        "was not opened.\n\nA document can only be opened in Orbedo from the session it runs in: "
+        "open it there, or ask that user to close Orbedo, and open it again.",
+        kLauncherCaption, "Orbedo is running in another session");
+  }
 }
 
 bool LauncherClient::TryConnect() {
@@ -79,6 +121,8 @@ bool LauncherClient::TryConnect() {
       platform::WSACleanup();
       Fail("Socket error", kLauncherCaption, "Socket failed");
     }
+    // Where the system does not take it, a refusal is only reported later: nothing else changes.
+    platform::WSAIoctlNoSynRetransmissions(socket_);
     if (platform::connect(socket_, address->ai_addr, address->ai_addrlen) !=
         platform::kSocketError) {
       return true;  // The socket library stays started for Send.
@@ -99,8 +143,10 @@ void LauncherClient::StartMainApplication(const platform::NativeString& install_
   const platform::NativeString application = install_prefix + kMainApplication;
   platform::NativeString command_line = NATIVE_TEXT('"') + application + NATIVE_TEXT('"');
 
+  // An empty prefix names no folder: the program is never looked for in the current one.
   platform::ProcessHandles started;
-  if (!platform::CreateProcessW(application.c_str(), command_line.data(), &started)) {
+  if (install_prefix.empty() ||
+      !platform::CreateProcessW(application.c_str(), command_line.data(), &started)) {
     Fail("Orbedo launcher failed to start Orbedo.exe", "Couldn't start Orbedo",
          "Couldn't start Orbedo");
   }

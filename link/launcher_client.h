@@ -16,9 +16,10 @@ class LauncherClient {
   LauncherClient& operator=(const LauncherClient&) = delete;
 
   // Returns once a connection to the main application stands. When nothing listens, starts the
-  // main application from `install_prefix` after the first failed attempt and waits 10 seconds
-  // after each of the first three; gives up after the fourth. Every failure is shown in a message
-  // box and then thrown as std::runtime_error.
+  // main application from `install_prefix` (none when it is empty) after the first failed attempt
+  // and waits 10 seconds after each of the first three; gives up after the fourth. Refuses a
+  // connection that the application of another session accepted. Every failure is shown in a
+  // message box and then thrown as std::runtime_error.
   void Connect(const platform::NativeString& install_prefix);
 
   // Sends `body` and the request terminator, copies each received chunk of the reply to standard

@@ -10,12 +10,14 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #ifdef _WIN32
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #else
 #include <netdb.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #endif
 
@@ -41,6 +43,13 @@ using NativeChar = char;
 #endif
 using NativeString = std::basic_string<NativeChar>;
 
+// What separates the folders of a path.
+#ifdef _WIN32
+inline constexpr NativeChar kPathSeparators[] = L"\\/";
+#else
+inline constexpr NativeChar kPathSeparators[] = "/";
+#endif
+
 // A process or thread handle of a started program; 0 stands for none.
 using Handle = std::uintptr_t;
 
@@ -61,12 +70,41 @@ int connect(Socket socket, const sockaddr* address, std::size_t length);
 int send(Socket socket, const char* data, int length);
 int recv(Socket socket, char* buffer, int length);
 int closesocket(Socket socket);
+// The two ends of a connected IPv4 socket; nonzero when they cannot be told.
+int getsockname(Socket socket, sockaddr_in* address);
+int getpeername(Socket socket, sockaddr_in* address);
+
+// Windows answers a SYN that a closed port reset by sending it again, for about 2 seconds, before
+// connect reports the refusal. WSAIoctl with SIO_TCP_INITIAL_RTO and no SYN retransmissions makes
+// it report at once. Returns nonzero where the system does not know the control (before Windows
+// 8, Wine); POSIX, which reports a refusal at once, does nothing.
+int WSAIoctlNoSynRetransmissions(Socket socket);
+
+// Who accepted a connection: the owner of its server side, from the system's table of IPv4 TCP
+// connections. Where Windows has sessions the host build has users: there the owner is the user
+// id of the socket, ProcessIdToSessionId gives back that same id, and GetCurrentProcessId the
+// launcher's effective user id.
+struct TcpConnection {
+  sockaddr_in local;
+  sockaddr_in remote;
+  // The owning process id; empty where the system does not say (Wine says 0 for every row).
+  std::optional<std::uint32_t> owner;
+};
+// GetExtendedTcpTable, connections only; empty when the table cannot be read.
+std::optional<std::vector<TcpConnection>> GetExtendedTcpTable();
+// The session the process `owner` runs in; empty when it cannot be told.
+std::optional<std::uint32_t> ProcessIdToSessionId(std::uint32_t owner);
+std::uint32_t GetCurrentProcessId();
 
 // Starts `application` with `command_line` (a writable buffer, as Windows wants it) and no
 // inherited handles. Returns false when the program cannot be started.
 bool CreateProcessW(const NativeChar* application, NativeChar* command_line,
                     ProcessHandles* started);
 void CloseHandle(Handle handle);
+
+// The path of the launcher's own executable file as the system loaded it; empty when it cannot be
+// told.
+NativeString GetModuleFileNameW();
 
 // A modal error box with an OK button and no owner window; returns once it is dismissed.
 void MessageBoxA(const char* text, const char* caption);
@@ -85,6 +123,17 @@ std::optional<std::string> WideCharToMultiByte(const std::wstring& text);
 // The short (8.3) form of the existing file or folder `path`: each component that has a short name
 // replaced by it. Empty when `path` names nothing.
 std::optional<std::wstring> GetShortPathNameW(const std::wstring& path);
+
+// A DLL loaded on demand (link/system_library.h); 0 stands for none. Windows only, as above.
+using Module = std::uintptr_t;
+enum class LibrarySearch {
+  kSystemFolder,  // LOAD_LIBRARY_SEARCH_SYSTEM32: the name is looked up in the system folder only.
+  kFullPath,      // LOAD_WITH_ALTERED_SEARCH_PATH: the file at a full path, with its own
+                  // dependencies looked up in its folder, not the launcher's.
+};
+Module LoadLibraryExW(const std::wstring& file, LibrarySearch search);
+// The system folder, C:\Windows\System32; empty when it cannot be told.
+std::wstring GetSystemDirectoryW();
 
 }  // namespace platform
 

@@ -1,7 +1,8 @@
-// The launcher's system calls on the Linux host: POSIX sockets and posix_spawn, with the message
-// box written as one line on standard error.
+// The launcher's system calls on the Linux host: POSIX sockets and posix_spawn, /proc for the table
+// of TCP connections, with the message box written as one line on standard error.
 
 #include <fcntl.h>
+#include <limits.h>
 #include <spawn.h>
 #include <time.h>
 #include <unistd.h>
@@ -14,6 +15,38 @@
 extern char** environ;
 
 namespace platform {
+namespace {
+
+// The whole of a file that the kernel makes up as it is read; empty when it cannot be read.
+std::optional<std::string> ReadProcFile(const char* path) {
+  const int file = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (file < 0) {
+    return std::nullopt;
+  }
+  std::string text;
+  char buffer[4096];
+  ssize_t count;
+  while ((count = ::read(file, buffer, sizeof buffer)) > 0) {
+    text.append(buffer, static_cast<std::size_t>(count));
+  }
+  ::close(file);
+  if (count < 0) {
+    return std::nullopt;
+  }
+  return text;
+}
+
+template <typename Name>
+int IPv4Name(Name name, Socket socket, sockaddr_in* address) {
+  socklen_t length = sizeof *address;
+  if (name(socket, reinterpret_cast<sockaddr*>(address), &length) != 0 ||
+      length != sizeof *address || address->sin_family != AF_INET) {
+    return -1;
+  }
+  return 0;
+}
+
+}  // namespace
 
 int WSAStartup() { return 0; }
 
@@ -45,6 +78,49 @@ int recv(Socket socket, char* buffer, int length) {
 
 int closesocket(Socket socket) { return ::close(socket); }
 
+int getsockname(Socket socket, sockaddr_in* address) {
+  return IPv4Name(::getsockname, socket, address);
+}
+
+int getpeername(Socket socket, sockaddr_in* address) {
+  return IPv4Name(::getpeername, socket, address);
+}
+
+int WSAIoctlNoSynRetransmissions(Socket) { return 0; }
+
+std::optional<std::vector<TcpConnection>> GetExtendedTcpTable() {
+  const std::optional<std::string> text = ReadProcFile("/proc/net/tcp");
+  if (!text) {
+    return std::nullopt;
+  }
+  // After a line of headings, one line per socket:
+  //   sl local_address rem_address st tx_queue:rx_queue tr:tm->when retrnsmt uid ...
+  // with each address as the 32-bit value of its network-order bytes and the port as a number,
+  // both in hexadecimal, e.g. "0100007F:B44D" for 127.0.0.1:46157 on a little-endian machine.
+  std::vector<TcpConnection> connections;
+  for (std::size_t line = text->find('\n'); line != std::string::npos;
+       line = text->find('\n', line + 1)) {
+    unsigned local_address, local_port, remote_address, remote_port, uid;
+    if (std::sscanf(text->c_str() + line + 1, " %*u: %8X:%4X %8X:%4X %*X %*X:%*X %*X:%*X %*X %u",
+                    &local_address, &local_port, &remote_address, &remote_port, &uid) != 5) {
+      continue;
+    }
+    TcpConnection connection = {};
+    connection.local.sin_family = connection.remote.sin_family = AF_INET;
+    connection.local.sin_addr.s_addr = local_address;
+    connection.local.sin_port = htons(static_cast<std::uint16_t>(local_port));
+    connection.remote.sin_addr.s_addr = remote_address;
+    connection.remote.sin_port = htons(static_cast<std::uint16_t>(remote_port));
+    connection.owner = uid;
+    connections.push_back(connection);
+  }
+  return connections;
+}
+
+std::optional<std::uint32_t> ProcessIdToSessionId(std::uint32_t owner) { return owner; }
+
+std::uint32_t GetCurrentProcessId() { return ::geteuid(); }
+
 bool CreateProcessW(const char* application, char* command_line, ProcessHandles* started) {
   // Windows starts the main application without the launcher's handles; here its standard
   // streams go to /dev/null, so that it never holds the launcher's output open.
@@ -70,6 +146,15 @@ bool CreateProcessW(const char* application, char* command_line, ProcessHandles*
 
 void CloseHandle(Handle) {
   // A pid needs no closing; the started program is not waited for.
+}
+
+NativeString GetModuleFileNameW() {
+  char path[PATH_MAX];
+  const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path);
+  if (length <= 0 || static_cast<std::size_t>(length) >= sizeof path) {
+    return {};
+  }
+  return NativeString(path, static_cast<std::size_t>(length));
 }
 
 void MessageBoxA(const char* text, const char* caption) {

@@ -1,11 +1,64 @@
-// The launcher's system calls on Windows: Windows Sockets 2, CreateProcessW, MessageBoxA, and the
-// conversions of the wide command line's arguments.
-
-#include <windows.h>
+// The launcher's system calls on Windows: Windows Sockets 2, CreateProcessW, MessageBoxA, the
+// table of TCP connections, and the conversions of the wide command line's arguments.
 
 #include "link/platform.h"
 
+// After the Windows Sockets headers, which link/platform.h includes.
+#include <iphlpapi.h>
+#include <mstcpip.h>
+#include <windows.h>
+
+#include "link/system_library.h"
+
 namespace platform {
+namespace {
+
+// A system DLL, loaded for one use and freed after it.
+class SystemLibrary {
+ public:
+  explicit SystemLibrary(const wchar_t* name)
+      : module_(reinterpret_cast<HMODULE>(LoadSystemLibrary(name))) {}
+  ~SystemLibrary() {
+    if (module_) {
+      ::FreeLibrary(module_);
+    }
+  }
+  SystemLibrary(const SystemLibrary&) = delete;
+  SystemLibrary& operator=(const SystemLibrary&) = delete;
+
+  // The function `name` as a `Function`; null when the DLL or the function is missing.
+  template <typename Function>
+  Function Find(const char* name) const {
+    const FARPROC found = module_ ? ::GetProcAddress(module_, name) : nullptr;
+    // -Wcast-function-type accepts a cast between unrelated function types through void (*)().
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
+  }
+
+ private:
+  const HMODULE module_;
+};
+
+sockaddr_in Address(DWORD address, DWORD port) {
+  sockaddr_in result = {};
+  result.sin_family = AF_INET;
+  result.sin_addr.s_addr = address;
+  // In network byte order in the low 16 bits; the system leaves the others undefined.
+  result.sin_port = static_cast<u_short>(port);
+  return result;
+}
+
+// getsockname or getpeername of an IPv4 socket.
+template <typename Name>
+int IPv4Name(Name name, Socket socket, sockaddr_in* address) {
+  int length = sizeof *address;
+  if (name(socket, reinterpret_cast<sockaddr*>(address), &length) != 0 ||
+      length != sizeof *address || address->sin_family != AF_INET) {
+    return SOCKET_ERROR;
+  }
+  return 0;
+}
+
+}  // namespace
 
 int WSAStartup() {
   WSADATA data;
@@ -32,6 +85,64 @@ int recv(Socket socket, char* buffer, int length) { return ::recv(socket, buffer
 
 int closesocket(Socket socket) { return ::closesocket(socket); }
 
+int getsockname(Socket socket, sockaddr_in* address) {
+  return IPv4Name(::getsockname, socket, address);
+}
+
+int getpeername(Socket socket, sockaddr_in* address) {
+  return IPv4Name(::getpeername, socket, address);
+}
+
+int WSAIoctlNoSynRetransmissions(Socket socket) {
+  TCP_INITIAL_RTO_PARAMETERS parameters = {TCP_INITIAL_RTO_UNSPECIFIED_RTT,
+                                           TCP_INITIAL_RTO_NO_SYN_RETRANSMISSIONS};
+  DWORD returned = 0;
+  return ::WSAIoctl(socket, SIO_TCP_INITIAL_RTO, &parameters, sizeof parameters, nullptr, 0,
+                    &returned, nullptr, nullptr);
+}
+
+std::optional<std::vector<TcpConnection>> GetExtendedTcpTable() {
+  // iphlpapi is loaded on demand, as user32 is: an import would be looked up beside the launcher.
+  using GetTableFunction = DWORD(WINAPI*)(PVOID, PDWORD, BOOL, ULONG, TCP_TABLE_CLASS, ULONG);
+  const SystemLibrary iphlpapi(L"iphlpapi.dll");
+  const auto get_table = iphlpapi.Find<GetTableFunction>("GetExtendedTcpTable");
+  if (!get_table) {
+    return std::nullopt;
+  }
+  // The table may grow between being measured and being read: then it is measured again. In
+  // DWORDs, which the rows are made of, for their alignment.
+  std::vector<DWORD> buffer;
+  DWORD size = 0;
+  DWORD result = ERROR_INSUFFICIENT_BUFFER;
+  for (int tries = 0; tries < 3 && result == ERROR_INSUFFICIENT_BUFFER; ++tries) {
+    buffer.resize(size / sizeof(DWORD) + 1);
+    size = static_cast<DWORD>(buffer.size() * sizeof(DWORD));
+    result = get_table(buffer.data(), &size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_CONNECTIONS, 0);
+  }
+  if (result != NO_ERROR) {
+    return std::nullopt;
+  }
+  const auto* table = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(buffer.data());
+  std::vector<TcpConnection> connections;
+  for (DWORD i = 0; i < table->dwNumEntries; ++i) {
+    const MIB_TCPROW_OWNER_PID& row = table->table[i];
+    connections.push_back(
+        {Address(row.dwLocalAddr, row.dwLocalPort), Address(row.dwRemoteAddr, row.dwRemotePort),
+         row.dwOwningPid ? std::optional<std::uint32_t>(row.dwOwningPid) : std::nullopt});
+  }
+  return connections;
+}
+
+std::optional<std::uint32_t> ProcessIdToSessionId(std::uint32_t owner) {
+  DWORD session = 0;
+  if (!::ProcessIdToSessionId(owner, &session)) {
+    return std::nullopt;
+  }
+  return session;
+}
+
+std::uint32_t GetCurrentProcessId() { return ::GetCurrentProcessId(); }
+
 bool CreateProcessW(const wchar_t* application, wchar_t* command_line, ProcessHandles* started) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
@@ -47,21 +158,25 @@ bool CreateProcessW(const wchar_t* application, wchar_t* command_line, ProcessHa
 
 void CloseHandle(Handle handle) { ::CloseHandle(reinterpret_cast<HANDLE>(handle)); }
 
+NativeString GetModuleFileNameW() {
+  // Room for the longest path Windows has, so that it is never cut short.
+  std::wstring path(32768, L'\0');
+  const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+  if (length == 0 || length >= path.size()) {
+    return {};
+  }
+  path.resize(length);
+  return path;
+}
+
 void MessageBoxA(const char* text, const char* caption) {
   // user32 is loaded only when a box is due: a launch that shows none, the usual case, then does
-  // not pay for starting it (under Wine, over a third of such a launch's time). Only the system's
-  // own copy is loaded, whatever lies beside the launcher.
+  // not pay for starting it (under Wine, over a third of such a launch's time).
   using MessageBoxFunction = int(WINAPI*)(HWND, LPCSTR, LPCSTR, UINT);
-  const HMODULE user32 = ::LoadLibraryExA("user32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (!user32) {
-    return;
-  }
-  if (const FARPROC found = ::GetProcAddress(user32, "MessageBoxA")) {
-    // -Wcast-function-type accepts a cast between unrelated function types through void (*)().
-    const auto show = reinterpret_cast<MessageBoxFunction>(reinterpret_cast<void (*)()>(found));
+  const SystemLibrary user32(L"user32.dll");
+  if (const auto show = user32.Find<MessageBoxFunction>("MessageBoxA")) {
     show(nullptr, text, caption, MB_ICONERROR);
   }
-  ::FreeLibrary(user32);
 }
 
 Clock::time_point MonotonicNow() { return Clock::now(); }
@@ -110,6 +225,21 @@ std::optional<std::wstring> GetShortPathNameW(const std::wstring& path) {
   }
   short_path.resize(length);
   return short_path;
+}
+
+Module LoadLibraryExW(const std::wstring& file, LibrarySearch search) {
+  const DWORD flags = search == LibrarySearch::kSystemFolder ? LOAD_LIBRARY_SEARCH_SYSTEM32
+                                                             : LOAD_WITH_ALTERED_SEARCH_PATH;
+  return reinterpret_cast<Module>(::LoadLibraryExW(file.c_str(), nullptr, flags));
+}
+
+std::wstring GetSystemDirectoryW() {
+  wchar_t folder[MAX_PATH];
+  const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) {
+    return {};
+  }
+  return std::wstring(folder, length);
 }
 
 }  // namespace platform

@@ -1,5 +1,7 @@
 #include "fake_platform.h"
 
+#include <arpa/inet.h>
+
 #include <cstring>
 #include <memory>
 
@@ -21,7 +23,22 @@ T TakeFront(std::deque<T>& queue, T otherwise) {
   return front;
 }
 
+sockaddr_in Loopback(std::uint16_t port) {
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  return address;
+}
+
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
 }  // namespace
+
+platform::TcpConnection TcpRow(std::uint16_t local_port, std::uint16_t remote_port,
+                               std::optional<std::uint32_t> owner) {
+  return {Loopback(local_port), Loopback(remote_port), owner};
+}
 
 int FakePlatform::Count(const std::string& prefix) const {
   int count = 0;
@@ -138,6 +155,44 @@ int closesocket(Socket socket) {
   return 0;
 }
 
+int getsockname(Socket socket, sockaddr_in* address) {
+  Fake().calls.push_back("getsockname");
+  *address = Loopback(kLauncherPort);
+  return socket == kFirstSocket && Fake().socket_names_known ? 0 : kSocketError;
+}
+
+int getpeername(Socket socket, sockaddr_in* address) {
+  Fake().calls.push_back("getpeername");
+  *address = Loopback(kApplicationPort);
+  return socket == kFirstSocket && Fake().socket_names_known ? 0 : kSocketError;
+}
+
+int WSAIoctlNoSynRetransmissions(Socket socket) {
+  Fake().calls.push_back("WSAIoctlNoSynRetransmissions");
+  return socket == kFirstSocket ? Fake().ioctl_result : kSocketError;
+}
+
+std::optional<std::vector<TcpConnection>> GetExtendedTcpTable() {
+  Fake().calls.push_back("GetExtendedTcpTable");
+  return Fake().tcp_table;
+}
+
+std::optional<std::uint32_t> ProcessIdToSessionId(std::uint32_t owner) {
+  Fake().calls.push_back("ProcessIdToSessionId " + std::to_string(owner));
+  const auto found = Fake().sessions.find(owner);
+  if (found == Fake().sessions.end()) {
+    return std::nullopt;
+  }
+  return found->second;
+}
+
+std::uint32_t GetCurrentProcessId() { return kLauncherProcess; }
+
+NativeString GetModuleFileNameW() {
+  Fake().calls.push_back("GetModuleFileNameW");
+  return Fake().module_file_name;
+}
+
 bool CreateProcessW(const char* application, char* command_line, ProcessHandles* started) {
   Fake().calls.push_back(std::string("CreateProcessW ") + application + " " + command_line);
   if (!Fake().create_process_result) {
@@ -186,6 +241,22 @@ std::optional<std::wstring> GetShortPathNameW(const std::wstring& path) {
     return std::nullopt;
   }
   return found->second;
+}
+
+Module LoadLibraryExW(const std::wstring& file, LibrarySearch search) {
+  // Module 1 is the system's own copy, found either way; anything else is found nowhere.
+  if (search == LibrarySearch::kSystemFolder) {
+    Fake().calls.push_back("LoadLibraryExW system folder: " + Narrow(file));
+    return Fake().system_folder_search_known ? 1 : 0;
+  }
+  Fake().calls.push_back("LoadLibraryExW full path: " + Narrow(file));
+  const std::wstring& folder = Fake().system_directory;
+  return !folder.empty() && file.rfind(folder + L'\\', 0) == 0 ? 1 : 0;
+}
+
+std::wstring GetSystemDirectoryW() {
+  Fake().calls.push_back("GetSystemDirectoryW");
+  return Fake().system_directory;
 }
 
 }  // namespace platform

@@ -4,12 +4,24 @@
 #ifndef TESTS_UNIT_FAKE_PLATFORM_H_
 #define TESTS_UNIT_FAKE_PLATFORM_H_
 
+#include <cstdint>
 #include <deque>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "link/platform.h"
+
+// The ends of the connection the launcher makes: its own, and the main application's.
+inline constexpr std::uint16_t kLauncherPort = 50000;
+inline constexpr std::uint16_t kApplicationPort = 46157;
+inline constexpr std::uint32_t kLauncherProcess = 4242;
+inline constexpr std::uint32_t kLauncherSession = 1;
+
+// The row of the TCP table for one end of a connection between two loopback ports.
+platform::TcpConnection TcpRow(std::uint16_t local_port, std::uint16_t remote_port,
+                               std::optional<std::uint32_t> owner);
 
 struct FakePlatform {
   // What the calls answer.
@@ -23,6 +35,17 @@ struct FakePlatform {
   std::deque<std::string> replies;  // Per recv call, what arrives; then the peer closes.
   bool recv_fails_at_end = false;   // Whether the end of the reply is an error, not a close.
   std::deque<platform::Clock::duration> sleep_cut_short_to;  // Per sleep; then full sleeps.
+  int ioctl_result = 0;
+  bool socket_names_known = true;
+  // The table of connections (empty: it cannot be read), with the server side of the launcher's
+  // connection owned by the launcher's own session, and the sessions of the processes.
+  std::optional<std::vector<platform::TcpConnection>> tcp_table = std::vector{
+      TcpRow(kApplicationPort, kLauncherPort, 777), TcpRow(kLauncherPort, kApplicationPort, 0)};
+  std::map<std::uint32_t, std::uint32_t> sessions = {{777, kLauncherSession},
+                                                     {kLauncherProcess, kLauncherSession}};
+  std::string module_file_name = "/opt/orbedo/Orbedo-Launcher.exe";
+  bool system_folder_search_known = true;  // Whether LoadLibraryExW takes kSystemFolder.
+  std::wstring system_directory = L"C:\\Windows\\System32";
   // The existing paths and their short forms. The code page is Latin-1: it holds U+0000-U+00FF.
   std::map<std::wstring, std::wstring> short_paths;
 

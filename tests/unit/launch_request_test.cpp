@@ -5,8 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "launcher/launch.h"
-
 namespace {
 
 TEST(EscapeArgument, MarksExactlyTheSixCharacters) {
@@ -58,26 +56,6 @@ TEST(RequestBody, IsABracketedListWithoutSpaces) {
   EXPECT_EQ(BuildRequestBody({"C:\\Data\\1crn.pdb"}), "[\"C:\\\\Data\\\\1crn.pdb\"]");
   // A quote or backslash at an element's end cannot close it early.
   EXPECT_EQ(BuildRequestBody({"a\\", "\""}), "[\"a\\\\\",\"\\\"\"]");
-}
-
-TEST(InstallPrefix, CutsTheLaunchersNineteenByteName) {
-  EXPECT_EQ(InstallPrefix("C:\\Apps\\Orbedo\\Orbedo-Launcher.exe"), "C:\\Apps\\Orbedo\\");
-  EXPECT_EQ(InstallPrefix("C:\\Program Files\\Orbedo\\Orbedo-Launcher.exe"),
-            "C:\\Program Files\\Orbedo\\");
-  EXPECT_EQ(InstallPrefix("/opt/orbedo/Orbedo-Launcher.exe"), "/opt/orbedo/");
-  EXPECT_EQ(InstallPrefix("xOrbedo-Launcher.exe"), "x");
-}
-
-TEST(InstallPrefix, IsTheCurrentFolderForNineteenBytesOrFewer) {
-  EXPECT_EQ(InstallPrefix("Orbedo-Launcher.exe"), "./");
-  EXPECT_EQ(InstallPrefix("launcher.exe"), "./");
-  EXPECT_EQ(InstallPrefix(""), "./");
-}
-
-TEST(InstallPrefix, CutsByCountWhateverTheName) {
-  // Another name of another length leaves a wrong prefix; only the count matters.
-  EXPECT_EQ(InstallPrefix("C:\\Apps\\Orbedo\\launch.exe"), "C:\\App");
-  EXPECT_EQ(InstallPrefix("C:\\Apps\\Orbedo\\Orbedo-Launcher-64.exe"), "C:\\Apps\\Orbedo\\Orb");
 }
 
 }  // namespace

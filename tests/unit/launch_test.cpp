@@ -11,6 +11,30 @@ class LaunchTest : public testing::Test {
   void SetUp() override { ResetFake(); }
 };
 
+TEST_F(LaunchTest, PrefixCutsTheLaunchersNineteenCharacterName) {
+  EXPECT_EQ(InstallPrefix("C:\\Apps\\Orbedo\\Orbedo-Launcher.exe"), "C:\\Apps\\Orbedo\\");
+  EXPECT_EQ(InstallPrefix("C:\\Program Files\\Orbedo\\Orbedo-Launcher.exe"),
+            "C:\\Program Files\\Orbedo\\");
+  EXPECT_EQ(InstallPrefix("xOrbedo-Launcher.exe"), "x");
+  // Another name of another length leaves a wrong prefix; only the count matters.
+  EXPECT_EQ(InstallPrefix("C:\\Apps\\Orbedo\\launch.exe"), "C:\\App");
+  EXPECT_EQ(InstallPrefix("C:\\Apps\\Orbedo\\Orbedo-Launcher-64.exe"), "C:\\Apps\\Orbedo\\Orb");
+  EXPECT_EQ(Fake().Count("GetModuleFileNameW"), 0);
+}
+
+TEST_F(LaunchTest, PrefixIsTheLaunchersOwnFolderForNineteenCharactersOrFewer) {
+  // A bare name typed in a console, or an unquoted command line cut at "C:\Program": never the
+  // current folder.
+  for (const char* invoked : {"Orbedo-Launcher.exe", "C:\\Program", ""}) {
+    EXPECT_EQ(InstallPrefix(invoked), "/opt/orbedo/") << invoked;
+  }
+  Fake().module_file_name = "/Orbedo-Launcher.exe";
+  EXPECT_EQ(InstallPrefix("Orbedo-Launcher.exe"), "/");
+  // Not known: no folder, and so no program is started at all.
+  Fake().module_file_name = "";
+  EXPECT_EQ(InstallPrefix("Orbedo-Launcher.exe"), "");
+}
+
 TEST_F(LaunchTest, DeliversTheArgumentsAndExitsWithZero) {
   Fake().connect_results = {true};
   const char* argv[] = {"C:\\Apps\\Orbedo\\Orbedo-Launcher.exe", "a", "b/c"};
@@ -26,14 +50,14 @@ TEST_F(LaunchTest, RunsInFullWithNoArgumentsToForward) {
   const char* argv[] = {"Orbedo-Launcher.exe"};
   EXPECT_EQ(Launch(1, argv), kLaunchDelivered);
   EXPECT_EQ(Fake().sent, "[]<EOF>");
-  EXPECT_EQ(Fake().Count("CreateProcessW ./Orbedo.exe \"./Orbedo.exe\""), 1);
+  EXPECT_EQ(Fake().Count("CreateProcessW /opt/orbedo/Orbedo.exe \"/opt/orbedo/Orbedo.exe\""), 1);
 }
 
 TEST_F(LaunchTest, TakesAnEmptyArgumentVector) {
   Fake().connect_results = {false, true};
   EXPECT_EQ(Launch(0, nullptr), kLaunchDelivered);
   EXPECT_EQ(Fake().sent, "[]<EOF>");
-  EXPECT_EQ(Fake().Count("CreateProcessW ./Orbedo.exe"), 1);
+  EXPECT_EQ(Fake().Count("CreateProcessW /opt/orbedo/Orbedo.exe"), 1);
 }
 
 TEST_F(LaunchTest, ReportsAFailureOnOneLineOfStandardError) {

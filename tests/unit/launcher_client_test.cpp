@@ -14,17 +14,25 @@ using std::chrono::seconds;
 using Calls = std::vector<std::string>;
 
 const Calls kRefusedAttempt = {"WSAStartup",   "getaddrinfo 127.0.0.1 46157",
-                               "socket 2 1 6", "connect",
-                               "closesocket",  "freeaddrinfo",
-                               "WSACleanup"};
-const Calls kAcceptedAttempt = {"WSAStartup", "getaddrinfo 127.0.0.1 46157", "socket 2 1 6",
-                                "connect", "freeaddrinfo"};
+                               "socket 2 1 6", "WSAIoctlNoSynRetransmissions",
+                               "connect",      "closesocket",
+                               "freeaddrinfo", "WSACleanup"};
+const Calls kAcceptedAttempt = {"WSAStartup",   "getaddrinfo 127.0.0.1 46157",
+                                "socket 2 1 6", "WSAIoctlNoSynRetransmissions",
+                                "connect",      "freeaddrinfo"};
+// Finding out who accepted: the owner of the server side is process 777.
+const Calls kOwnerLookup = {"getsockname", "getpeername", "GetExtendedTcpTable",
+                            "ProcessIdToSessionId 777", "ProcessIdToSessionId 4242"};
 const Calls kStart = {
     "CreateProcessW C:\\Apps\\Orbedo\\Orbedo.exe \"C:\\Apps\\Orbedo\\Orbedo.exe\"",
     "CloseHandle process", "CloseHandle thread"};
 const Calls kWait = {"SleepFor 10000ms"};
 // Sending a 10-byte request and reading a reply that ends at once.
 const Calls kExchange = {"send 10", "recv 512", "closesocket", "WSACleanup"};
+const char kAnotherSessionBox[] =
+    "MessageBoxA Orbedo Launcher: Orbedo is already running in another user's session on this "
+    "computer, so the document was not opened.\n\nA document can only be opened in Orbedo from "
+    "the session it runs in: open it there, or ask that user to close Orbedo, and open it again.";
 const Calls kGiveUp = {
     "MessageBoxA Couldn't communicate with Orbedo: Orbedo launcher failed to communicate with "
     "Orbedo.exe"};
@@ -51,10 +59,11 @@ class LauncherClientTest : public testing::Test {
   }
 
   // Runs Connect then Send; returns the runtime error's message, or "" when there was none.
-  std::string Launch(const std::string& body = "[\"a\"]") {
+  std::string Launch(const std::string& body = "[\"a\"]",
+                     const std::string& install_prefix = "C:\\Apps\\Orbedo\\") {
     LauncherClient client;
     try {
-      client.Connect("C:\\Apps\\Orbedo\\");
+      client.Connect(install_prefix);
       client.Send(body);
     } catch (const std::runtime_error& error) {
       return error.what();
@@ -76,6 +85,7 @@ TEST_F(LauncherClientTest, DeliversInOneAttemptWhenTheApplicationListens) {
 
   EXPECT_EQ(Fake().sent, "[\"a\",\"b\\/c\"]<EOF>");
   EXPECT_EQ(Fake().calls, Join({kAcceptedAttempt,
+                                kOwnerLookup,
                                 {"send 17", "recv 512", "recv 512", "closesocket", "WSACleanup"}}));
   EXPECT_EQ(Fake().hints.ai_flags, 0);
   EXPECT_EQ(Fake().hints.ai_family, AF_UNSPEC);
@@ -92,9 +102,84 @@ TEST_F(LauncherClientTest, StartsTheApplicationAfterTheFirstFailedAttemptOnly) {
   Fake().connect_results = {false, false, true};
   EXPECT_EQ(Launch(), "");
   EXPECT_EQ(Fake().calls, Join({kRefusedAttempt, kStart, kWait, kRefusedAttempt, kWait,
-                                kAcceptedAttempt, kExchange}));
+                                kAcceptedAttempt, kOwnerLookup, kExchange}));
   EXPECT_EQ(Elapsed(), seconds(20));
 }
+
+TEST_F(LauncherClientTest, GoesOnWhereTheSystemLacksTheRetransmissionControl) {
+  Fake().ioctl_result = platform::kSocketError;
+  Fake().connect_results = {false, true};
+  EXPECT_EQ(Launch(), "");
+  EXPECT_EQ(Fake().calls,
+            Join({kRefusedAttempt, kStart, kWait, kAcceptedAttempt, kOwnerLookup, kExchange}));
+}
+
+TEST_F(LauncherClientTest, StartsNothingFromAnEmptyPrefix) {
+  EXPECT_EQ(Launch("[]", ""), "Couldn't start Orbedo");
+  EXPECT_EQ(Fake().Count("CreateProcessW"), 0);
+  EXPECT_EQ(Fake().Count("SleepFor"), 0);
+}
+
+TEST_F(LauncherClientTest, RefusesAConnectionThatAnotherSessionAccepted) {
+  // Nothing listened at first; then the application of another session took the port.
+  Fake().connect_results = {false, true};
+  Fake().sessions[777] = 2;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(Launch(), "Orbedo is running in another session");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(Fake().sent, "");
+  EXPECT_EQ(Fake().calls, Join({kRefusedAttempt,
+                                kStart,
+                                kWait,
+                                kAcceptedAttempt,
+                                kOwnerLookup,
+                                {"closesocket", "WSACleanup", kAnotherSessionBox}}));
+}
+
+struct UnknownOwner {
+  const char* name;
+  void (*script)(FakePlatform&);
+};
+
+void PrintTo(const UnknownOwner& owner, std::ostream* out) { *out << owner.name; }
+
+class LauncherClientUnknownOwnerTest : public LauncherClientTest,
+                                       public testing::WithParamInterface<UnknownOwner> {};
+
+TEST_P(LauncherClientUnknownOwnerTest, SendsAsWhenTheOwnerIsOurs) {
+  Fake().connect_results = {true};
+  // Every other process runs in another session: only a wrong answer could refuse the connection.
+  Fake().sessions = {{kLauncherProcess, kLauncherSession}};
+  for (std::uint32_t process : {777u, 778u, 779u}) {
+    Fake().sessions[process] = 2;
+  }
+  GetParam().script(Fake());
+  EXPECT_EQ(Launch(), "");
+  EXPECT_EQ(Fake().sent, "[\"a\"]<EOF>");
+  EXPECT_EQ(Fake().Count("MessageBoxA"), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryWay, LauncherClientUnknownOwnerTest,
+    testing::Values(
+        UnknownOwner{"NoRowForThisConnection",
+                     [](FakePlatform& fake) {
+                       // The launcher's own end, and the server side of another launcher's.
+                       fake.tcp_table = std::vector{TcpRow(kLauncherPort, kApplicationPort, 778),
+                                                    TcpRow(kApplicationPort, 50001, 779)};
+                     }},
+        UnknownOwner{"OwnerNotSaid",
+                     [](FakePlatform& fake) {
+                       fake.tcp_table =
+                           std::vector{TcpRow(kApplicationPort, kLauncherPort, std::nullopt)};
+                     }},
+        UnknownOwner{"TableUnreadable", [](FakePlatform& fake) { fake.tcp_table.reset(); }},
+        UnknownOwner{"OwnerNotQueryable", [](FakePlatform& fake) { fake.sessions.erase(777); }},
+        UnknownOwner{"OwnSessionUnknown",
+                     [](FakePlatform& fake) { fake.sessions.erase(kLauncherProcess); }},
+        UnknownOwner{"SocketNamesUnknown",
+                     [](FakePlatform& fake) { fake.socket_names_known = false; }}),
+    [](const testing::TestParamInfo<UnknownOwner>& owner) { return owner.param.name; });
 
 TEST_F(LauncherClientTest, GivesUpAfterFourAttemptsAndThreeWaits) {
   EXPECT_EQ(Launch(), "Couldn't communicate with Orbedo");
@@ -108,9 +193,9 @@ TEST_F(LauncherClientTest, SleepsAgainAfterAnEarlyWakeUp) {
   Fake().sleep_cut_short_to = {seconds(3), std::chrono::milliseconds(6999)};
   EXPECT_EQ(Launch(), "");
   EXPECT_EQ(Fake().Count("SleepFor"), 3);
-  EXPECT_EQ(Fake().calls[10], "SleepFor 10000ms");
-  EXPECT_EQ(Fake().calls[11], "SleepFor 7000ms");
-  EXPECT_EQ(Fake().calls[12], "SleepFor 1ms");
+  EXPECT_EQ(Fake().calls[11], "SleepFor 10000ms");
+  EXPECT_EQ(Fake().calls[12], "SleepFor 7000ms");
+  EXPECT_EQ(Fake().calls[13], "SleepFor 1ms");
   EXPECT_EQ(Fake().now - platform::Clock::time_point(), seconds(10));
 }
 
@@ -119,8 +204,10 @@ TEST_F(LauncherClientTest, TriesTheNextAddressWithoutWaiting) {
   Fake().connect_results = {false, true};
   EXPECT_EQ(Launch(), "");
   EXPECT_EQ(Fake().calls,
-            Join({{"WSAStartup", "getaddrinfo 127.0.0.1 46157", "socket 2 1 6", "connect",
-                   "closesocket", "socket 2 1 6", "connect", "freeaddrinfo"},
+            Join({{"WSAStartup", "getaddrinfo 127.0.0.1 46157", "socket 2 1 6",
+                   "WSAIoctlNoSynRetransmissions", "connect", "closesocket", "socket 2 1 6",
+                   "WSAIoctlNoSynRetransmissions", "connect", "freeaddrinfo"},
+                  kOwnerLookup,
                   kExchange}));
 }
 
@@ -179,8 +266,9 @@ INSTANTIATE_TEST_SUITE_P(
                      fake.resolved_addresses = 2;
                      fake.socket_results = {true, false};
                    },
-                   {"socket 2 1 6", "connect", "closesocket", "socket 2 1 6", "freeaddrinfo",
-                    "WSACleanup", "MessageBoxA Orbedo Launcher: Socket error"},
+                   {"socket 2 1 6", "WSAIoctlNoSynRetransmissions", "connect", "closesocket",
+                    "socket 2 1 6", "freeaddrinfo", "WSACleanup",
+                    "MessageBoxA Orbedo Launcher: Socket error"},
                    "Socket failed"},
         FailureRow{"ApplicationStart",
                    [](FakePlatform& fake) { fake.create_process_result = false; },

@@ -1,6 +1,7 @@
 """The Linux host launcher end to end, with real sockets and the stand-in main application."""
 
 import os
+import pwd
 import sys
 import unittest
 
@@ -91,6 +92,62 @@ class HostLaunchTest(unittest.TestCase):
         self.assertLess(run.seconds, 40)
         self.assertEqual(len(harness.tagged_pids(installation.tag)), 1,
                          "the main application is started once, and left running")
+
+    def test_starts_the_application_beside_itself_when_invoked_by_a_bare_name(self):
+        # Found on the PATH from a folder that holds an Orbedo.exe of its own, which must not run.
+        installation = self.install(with_main_application=True)
+        elsewhere = os.path.join(installation.root.name, "documents")
+        marker = os.path.join(installation.root.name, "planted-ran")
+        os.makedirs(elsewhere)
+        planted = os.path.join(elsewhere, "Orbedo.exe")
+        with open(planted, "w") as script:
+            script.write(f"#!/bin/sh\ntouch '{marker}'\n")
+        os.chmod(planted, 0o755)
+        environment = installation.stand_in_environment()
+        environment["PATH"] = installation.folder + os.pathsep + environment["PATH"]
+        run = harness.Run(["Orbedo-Launcher.exe", "1crn.pdb"], cwd=elsewhere, env=environment)
+        self.assertEqual(run.status, 0, run.stderr)
+        self.assertEqual(installation.received_request(), harness.expected_request([b"1crn.pdb"]))
+        self.assertFalse(os.path.exists(marker), "the Orbedo.exe of the current folder ran")
+
+    def run_as(self, user, command):
+        """`command` run as `user` (the tests run as root, as in CI)."""
+        if os.geteuid() != 0:
+            self.skipTest("needs root to run programs as another user")
+        account = pwd.getpwnam(user)
+        return ["setpriv", f"--reuid={account.pw_uid}", f"--regid={account.pw_gid}",
+                "--clear-groups", *command]
+
+    def install_for_another_user(self):
+        installation = self.install()
+        # Another user's programs write the stand-in's reports and run the launcher from there.
+        os.chmod(installation.root.name, 0o777)
+        os.chmod(installation.folder, 0o755)
+        return installation
+
+    def test_hands_nothing_to_the_application_of_another_user(self):
+        installation = self.install_for_another_user()
+        stand_in = installation.start_stand_in(self.run_as("nobody", [STAND_IN]))
+        run = self.launch(installation, DOCUMENTS)
+        stand_in.wait(timeout=30)
+        self.assertEqual(run.status, 1)
+        self.assertEqual(run.stdout, b"")
+        self.assertEqual(run.stderr,
+                         b"Orbedo Launcher: Orbedo is already running in another user's session on "
+                         b"this computer, so the document was not opened.\n\nA document can only "
+                         b"be opened in Orbedo from the session it runs in: open it there, or ask "
+                         b"that user to close Orbedo, and open it again.\n"
+                         b"An exception occured: Orbedo is running in another session\n")
+        self.assertEqual(installation.received_request(), b"", "the other user got the request")
+
+    def test_hands_over_to_the_application_of_its_own_user(self):
+        # Both as a user other than root: the same user, found as such in the table.
+        installation = self.install_for_another_user()
+        installation.start_stand_in(self.run_as("nobody", [STAND_IN]))
+        run = harness.Run(self.run_as("nobody", [installation.launcher, *DOCUMENTS]),
+                          env=installation.stand_in_environment())
+        self.assertEqual(run.status, 0, run.stderr)
+        self.assertEqual(installation.received_request(), harness.expected_request(DOCUMENTS))
 
 
 if __name__ == "__main__":

@@ -1,7 +1,9 @@
 // Runs the command line that the file named by the first argument holds, in UTF-8, exactly as it
 // is written there, with this program's standard handles; exits with its exit status. (Wine
 // rebuilds a program's command line from Unix arguments in its own way, and the tests need exact
-// ones, with characters of any code page.)
+// ones, with characters of any code page.) A second argument names the program to run: for an
+// unquoted command line with a space in the program's path, Windows runs the program it finds and
+// hands it the command line unchanged, where Wine would put quotes around that path.
 
 #include <windows.h>
 
@@ -11,8 +13,8 @@
 #include <string>
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fputs("usage: start_exactly FILE\n", stderr);
+  if (argc != 2 && argc != 3) {
+    std::fputs("usage: start_exactly FILE [PROGRAM]\n", stderr);
     return 2;
   }
   std::ifstream file(argv[1], std::ios::binary);
@@ -34,8 +36,12 @@ int main(int argc, char** argv) {
   startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                      &startup, &process)) {
+  std::wstring program;
+  if (argc == 3) {
+    program.assign(argv[2], argv[2] + std::char_traits<char>::length(argv[2]));
+  }
+  if (!CreateProcessW(program.empty() ? nullptr : program.c_str(), command_line.data(), nullptr,
+                      nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
     std::fprintf(stderr, "start_exactly: CreateProcessW failed (%lu)\n", GetLastError());
     return 2;
   }

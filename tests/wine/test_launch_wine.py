@@ -1,6 +1,7 @@
 """The Windows executable end to end under Wine, with its message boxes on an Xvfb display."""
 
 import os
+import subprocess
 import sys
 import time
 import unittest
@@ -115,6 +116,47 @@ class WineLaunchTest(wine.WineTestCase):
         self.assertEqual(status, 0, stderr)
         self.assertEqual(self.received_request(), harness.expected_request([b"C:\\Data\\1crn.pdb"]))
         self.assertEqual(stdout, b"OK 1\r\n")
+
+    def test_starts_the_main_application_beside_itself_never_from_the_current_folder(self):
+        # Two ways in which the launcher's path as invoked is too short to cut its name off: a
+        # bare name found on the PATH, and an unquoted command line, which Windows runs as the
+        # program C:\Program Files\Orbedo\Orbedo-Launcher.exe while its first argument stops at
+        # C:\Program. The current folder holds an Orbedo.exe of its own, which must never run.
+        start = self.session.install(START_EXACTLY, "C:\\tools\\start_exactly.exe")
+        for folder in ("C:\\OnPath", "C:\\Program Files\\Orbedo"):
+            self.session.install(LAUNCHER, f"{folder}\\Orbedo-Launcher.exe")
+            self.session.install(STAND_IN, f"{folder}\\Orbedo.exe")
+        with open(DECOY, "rb") as decoy, \
+                open(os.path.join(self.files.name, "Orbedo.exe"), "wb") as planted:
+            planted.write(decoy.read())
+        marker = os.path.join(self.files.name, "planted-ran")
+        unquoted = "C:\\Program Files\\Orbedo\\Orbedo-Launcher.exe"
+        command_lines = {
+            "bare": ("Orbedo-Launcher.exe C:\\Data\\bare.pdb", []),
+            # Named, as Windows finds it, since Wine would quote it in the command line.
+            "unquoted": (f"{unquoted} C:\\Data\\unquoted.pdb", [unquoted]),
+        }
+        # Both at once, as documents opened together: each launcher starts the Orbedo.exe beside
+        # it, one of the two copies serves both.
+        openings = {}
+        for name, (command_line, program) in command_lines.items():
+            command_file = os.path.join(self.files.name, f"{name}.cmd")
+            with open(command_file, "w", encoding="utf-8") as command:
+                command.write(command_line)
+            with open(os.path.join(self.files.name, f"{name}.out"), "wb") as out:
+                openings[name] = subprocess.Popen(
+                    [*wine.WINE, start, self.session.windows_path(command_file), *program],
+                    cwd=self.files.name, stdin=subprocess.DEVNULL, stdout=out, stderr=out,
+                    env=self.environment(WINEPATH="C:\\OnPath", STAND_IN_REQUESTS="2",
+                                         DECOY_MARKER=self.session.windows_path(marker)))
+            self.addCleanup(openings[name].kill)
+        self.assertEqual({name: opening.wait(timeout=120) for name, opening in openings.items()},
+                         {"bare": 0, "unquoted": 0})
+        self.assertFalse(os.path.exists(marker), "the Orbedo.exe of the current folder ran")
+        # The cut command line also hands on the rest of the launcher's path as an argument.
+        self.assertEqual(sorted(self.received_arguments()),
+                         [b"C:\\Data\\bare.pdb", b"C:\\Data\\unquoted.pdb",
+                          b"Files\\Orbedo\\Orbedo-Launcher.exe"])
 
 
 if __name__ == "__main__":

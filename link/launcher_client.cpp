@@ -27,6 +27,16 @@ constexpr char kLauncherCaption[] = "Orbedo Launcher";
   throw std::runtime_error(error);
 }
 
+// The session the process `owner` runs in. Windows tells only those who may open the process,
+// which another user's process does not allow a standard user: its list of processes, which
+// anyone may read, tells then.
+std::optional<std::uint32_t> SessionOf(std::uint32_t owner) {
+  if (const std::optional<std::uint32_t> session = platform::ProcessIdToSessionId(owner)) {
+    return session;
+  }
+  return platform::NtQuerySystemInformationSessionId(owner);
+}
+
 // Whether the program that accepted the connection on `socket` positively runs in another session
 // than the launcher (on the host build: as another user), where it would get the document and the
 // user who opened it would see nothing. Whatever cannot be told counts as not: a wrong answer must
@@ -51,10 +61,8 @@ bool AcceptedInAnotherSession(platform::Socket socket) {
   if (accepted == table->end() || !accepted->owner) {
     return false;
   }
-  const std::optional<std::uint32_t> their_session =
-      platform::ProcessIdToSessionId(*accepted->owner);
-  const std::optional<std::uint32_t> our_session =
-      platform::ProcessIdToSessionId(platform::GetCurrentProcessId());
+  const std::optional<std::uint32_t> their_session = SessionOf(*accepted->owner);
+  const std::optional<std::uint32_t> our_session = SessionOf(platform::GetCurrentProcessId());
   return their_session && our_session && *their_session != *our_session;
 }
 

@@ -92,8 +92,13 @@ struct TcpConnection {
 };
 // GetExtendedTcpTable, connections only; empty when the table cannot be read.
 std::optional<std::vector<TcpConnection>> GetExtendedTcpTable();
-// The session the process `owner` runs in; empty when it cannot be told.
+// The session the process `owner` runs in; empty when it cannot be told. Windows answers only
+// callers that may open the process, which another user's process does not allow a standard user.
 std::optional<std::uint32_t> ProcessIdToSessionId(std::uint32_t owner);
+// The session of `owner` as the system's list of processes (NtQuerySystemInformation) gives it,
+// which any user may read; empty when it is not in the list. Never needed on POSIX, where the
+// owner is a user already.
+std::optional<std::uint32_t> NtQuerySystemInformationSessionId(std::uint32_t owner);
 std::uint32_t GetCurrentProcessId();
 
 // Starts `application` with `command_line` (a writable buffer, as Windows wants it) and no

@@ -7,8 +7,11 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
+#include <string_view>
 
 #include "link/platform.h"
 
@@ -34,6 +37,37 @@ std::optional<std::string> ReadProcFile(const char* path) {
     return std::nullopt;
   }
   return text;
+}
+
+// The next field of `line` (which loses it), fields being separated by spaces.
+std::string_view NextField(std::string_view& line) {
+  line.remove_prefix(std::min(line.find_first_not_of(' '), line.size()));
+  const std::string_view field = line.substr(0, line.find(' '));
+  line.remove_prefix(field.size());
+  return field;
+}
+
+template <typename Number>
+bool ParseNumber(std::string_view text, int base, Number* number) {
+  const char* end = text.data() + text.size();
+  return !text.empty() && std::from_chars(text.data(), end, *number, base).ptr == end;
+}
+
+// An end of a connection as /proc/net/tcp writes it: the address as the 32-bit value of its
+// network-order bytes, then the port, both in hexadecimal ("0100007F:B44D" for 127.0.0.1:46157
+// on a little-endian machine).
+bool ParseEnd(std::string_view text, sockaddr_in* end) {
+  const std::size_t colon = text.find(':');
+  std::uint32_t address = 0;
+  std::uint16_t port = 0;
+  if (colon == std::string_view::npos || !ParseNumber(text.substr(0, colon), 16, &address) ||
+      !ParseNumber(text.substr(colon + 1), 16, &port)) {
+    return false;
+  }
+  end->sin_family = AF_INET;
+  end->sin_addr.s_addr = address;
+  end->sin_port = htons(port);
+  return true;
 }
 
 template <typename Name>
@@ -95,29 +129,33 @@ std::optional<std::vector<TcpConnection>> GetExtendedTcpTable() {
   }
   // After a line of headings, one line per socket:
   //   sl local_address rem_address st tx_queue:rx_queue tr:tm->when retrnsmt uid ...
-  // with each address as the 32-bit value of its network-order bytes and the port as a number,
-  // both in hexadecimal, e.g. "0100007F:B44D" for 127.0.0.1:46157 on a little-endian machine.
   std::vector<TcpConnection> connections;
-  for (std::size_t line = text->find('\n'); line != std::string::npos;
-       line = text->find('\n', line + 1)) {
-    unsigned local_address, local_port, remote_address, remote_port, uid;
-    if (std::sscanf(text->c_str() + line + 1, " %*u: %8X:%4X %8X:%4X %*X %*X:%*X %*X:%*X %*X %u",
-                    &local_address, &local_port, &remote_address, &remote_port, &uid) != 5) {
-      continue;
+  std::string_view lines = *text;
+  lines.remove_prefix(std::min(lines.find('\n'), lines.size()));
+  while (!lines.empty()) {
+    lines.remove_prefix(1);
+    std::string_view line = lines.substr(0, lines.find('\n'));
+    lines.remove_prefix(line.size());
+    std::string_view fields[8];
+    for (std::string_view& field : fields) {
+      field = NextField(line);
     }
     TcpConnection connection = {};
-    connection.local.sin_family = connection.remote.sin_family = AF_INET;
-    connection.local.sin_addr.s_addr = local_address;
-    connection.local.sin_port = htons(static_cast<std::uint16_t>(local_port));
-    connection.remote.sin_addr.s_addr = remote_address;
-    connection.remote.sin_port = htons(static_cast<std::uint16_t>(remote_port));
-    connection.owner = uid;
-    connections.push_back(connection);
+    std::uint32_t uid = 0;
+    if (ParseEnd(fields[1], &connection.local) && ParseEnd(fields[2], &connection.remote) &&
+        ParseNumber(fields[7], 10, &uid)) {
+      connection.owner = uid;
+      connections.push_back(connection);
+    }
   }
   return connections;
 }
 
 std::optional<std::uint32_t> ProcessIdToSessionId(std::uint32_t owner) { return owner; }
+
+std::optional<std::uint32_t> NtQuerySystemInformationSessionId(std::uint32_t) {
+  return std::nullopt;
+}
 
 std::uint32_t GetCurrentProcessId() { return ::geteuid(); }
 

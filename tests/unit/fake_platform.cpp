@@ -186,6 +186,15 @@ std::optional<std::uint32_t> ProcessIdToSessionId(std::uint32_t owner) {
   return found->second;
 }
 
+std::optional<std::uint32_t> NtQuerySystemInformationSessionId(std::uint32_t owner) {
+  Fake().calls.push_back("NtQuerySystemInformationSessionId " + std::to_string(owner));
+  const auto found = Fake().listed_sessions.find(owner);
+  if (found == Fake().listed_sessions.end()) {
+    return std::nullopt;
+  }
+  return found->second;
+}
+
 std::uint32_t GetCurrentProcessId() { return kLauncherProcess; }
 
 NativeString GetModuleFileNameW() {

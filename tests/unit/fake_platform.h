@@ -43,6 +43,8 @@ struct FakePlatform {
       TcpRow(kApplicationPort, kLauncherPort, 777), TcpRow(kLauncherPort, kApplicationPort, 0)};
   std::map<std::uint32_t, std::uint32_t> sessions = {{777, kLauncherSession},
                                                      {kLauncherProcess, kLauncherSession}};
+  // The sessions in the system's list of processes, for those that may not be opened.
+  std::map<std::uint32_t, std::uint32_t> listed_sessions;
   std::string module_file_name = "/opt/orbedo/Orbedo-Launcher.exe";
   bool system_folder_search_known = true;  // Whether LoadLibraryExW takes kSystemFolder.
   std::wstring system_directory = L"C:\\Windows\\System32";

@@ -136,6 +136,25 @@ TEST_F(LauncherClientTest, RefusesAConnectionThatAnotherSessionAccepted) {
                                 {"closesocket", "WSACleanup", kAnotherSessionBox}}));
 }
 
+// Another user's application: a standard user may not open its process, but may read the list.
+TEST_F(LauncherClientTest, AsksTheProcessListForAProcessItMayNotOpen) {
+  Fake().connect_results = {true};
+  Fake().sessions.erase(777);
+  Fake().listed_sessions = {{777, 2}};
+  EXPECT_EQ(Launch(), "Orbedo is running in another session");
+  EXPECT_EQ(Fake().sent, "");
+  EXPECT_EQ(Fake().Count("NtQuerySystemInformationSessionId 777"), 1);
+}
+
+TEST_F(LauncherClientTest, SendsWhenTheProcessListSaysTheSessionIsOurs) {
+  // As for an application that runs elevated in the user's own session.
+  Fake().connect_results = {true};
+  Fake().sessions.erase(777);
+  Fake().listed_sessions = {{777, kLauncherSession}};
+  EXPECT_EQ(Launch(), "");
+  EXPECT_EQ(Fake().sent, "[\"a\"]<EOF>");
+}
+
 struct UnknownOwner {
   const char* name;
   void (*script)(FakePlatform&);

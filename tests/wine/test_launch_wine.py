@@ -15,6 +15,7 @@ STAND_IN = os.environ["STAND_IN"]
 DECOY = os.environ["DECOY"]
 START_EXACTLY = os.environ["START_EXACTLY"]
 ARGUMENT_WAYS = os.environ["ARGUMENT_WAYS"]
+PROCESS_SESSIONS = os.environ["PROCESS_SESSIONS"]
 
 
 def awkward_command_lines():
@@ -157,6 +158,13 @@ class WineLaunchTest(wine.WineTestCase):
         self.assertEqual(sorted(self.received_arguments()),
                          [b"C:\\Data\\bare.pdb", b"C:\\Data\\unquoted.pdb",
                           b"Files\\Orbedo\\Orbedo-Launcher.exe"])
+
+    def test_the_process_list_gives_the_session_of_a_process(self):
+        # Wine says no owner in its table of connections, so no launch reaches the list: read
+        # here, as Windows lays it out, for the launcher's own process.
+        program = self.session.install(PROCESS_SESSIONS, "C:\\tools\\process_sessions.exe")
+        run = harness.Run([*wine.WINE, program], env=self.session.environment())
+        self.assertEqual((run.status, run.stdout), (0, b"1 1 - "), run.stderr)
 
 
 if __name__ == "__main__":

@@ -1,30 +1,109 @@
 #!/bin/bash
-# Builds the launcher twice from clean with the windows preset, in two folders of different path
-# lengths and at different times, and checks that both copies and the one under test are the same
-# bytes: neither the build folder nor the clock may reach the executable.
-# Usage: reproducible_build.sh CMAKE SOURCE_DIR BUILT_LAUNCHER
+# Builds the launcher and its package from clean with the windows preset, in a folder of another
+# path length and at another time, and checks that both are the same bytes as the ones under test:
+# neither the build folder nor the clock may reach them. Then builds them signed with a
+# certificate made here: both signatures verify, the signed launcher differs from the unsigned one
+# only where a signature goes, and signing it again gives the same bytes. A missing certificate,
+# or a key that is not the certificate's, stops the configure with the file's name.
+# Usage: reproducible_build.sh CMAKE PYTHON SOURCE_DIR BUILT_LAUNCHER BUILT_PACKAGE
 set -euo pipefail
 
 cmake=$1
-source_dir=$2
-built=$3
+python=$2
+source_dir=$3
+built_launcher=$4
+built_package=$5
+package=$(basename "$built_package")
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/orbedo-reproducible.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 
-for build in a second-build; do
-  "$cmake" -S "$source_dir" -B "$scratch/$build" --preset windows > "$scratch/$build.log" 2>&1 ||
-    { cat "$scratch/$build.log"; exit 1; }
-  "$cmake" --build "$scratch/$build" --target launcher -j2 >> "$scratch/$build.log" 2>&1 ||
-    { cat "$scratch/$build.log"; exit 1; }
-done
+build() {  # FOLDER [CONFIGURE OPTION...]
+  local folder=$scratch/$1
+  shift
+  { "$cmake" -S "$source_dir" -B "$folder" --preset windows "$@" > "$folder.log" 2>&1 &&
+    "$cmake" --build "$folder" --target launcher_package -j2 >> "$folder.log" 2>&1; } ||
+    { cat "$folder.log"; exit 1; }
+}
 
 status=0
-for other in "$scratch/second-build/Orbedo-Launcher.exe" "$built"; do
-  if cmp "$scratch/a/Orbedo-Launcher.exe" "$other"; then
-    echo "same bytes: $other"
+same() {
+  if cmp "$1" "$2"; then echo "same bytes: $2"; else status=1; fi
+}
+
+build a
+same "$scratch/a/Orbedo-Launcher.exe" "$built_launcher"
+same "$scratch/a/$package" "$built_package"
+
+# An RSA key signs the same bytes every time; another key, which is not the certificate's.
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$scratch/key.pem" -out "$scratch/cert.pem" \
+  -days 30 -subj "/CN=Orbedo test signing" -addext keyUsage=critical,digitalSignature \
+  -addext extendedKeyUsage=codeSigning 2> /dev/null
+openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$scratch/other-key.pem" \
+  2> /dev/null
+
+build signed-build "-DORBEDO_SIGNING_CERT=$scratch/cert.pem" "-DORBEDO_SIGNING_KEY=$scratch/key.pem"
+signed=$scratch/signed-build/Orbedo-Launcher.exe
+for file in "$signed" "$scratch/signed-build/$package"; do
+  if osslsigncode verify -CAfile "$scratch/cert.pem" -in "$file" > "$scratch/verify.log" 2>&1; then
+    echo "signature verifies: $(basename "$file")"
   else
+    cat "$scratch/verify.log"
     status=1
   fi
 done
+
+"$python" - "$scratch/a/Orbedo-Launcher.exe" "$signed" <<'PYTHON' || status=1
+import sys
+import pefile
+
+unsigned, signed = (open(path, "rb").read() for path in sys.argv[1:])
+pe = pefile.PE(data=signed, fast_load=True)
+table = pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]]
+checksum = pe.OPTIONAL_HEADER.get_field_absolute_offset("CheckSum")
+entry = table.get_file_offset()
+
+
+def blank(data):
+    """The image less the header checksum and the certificate table's directory entry."""
+    data = bytearray(data)
+    data[checksum:checksum + 4] = bytes(4)
+    data[entry:entry + 8] = bytes(8)
+    return bytes(data)
+
+
+# The certificate table follows the image, which is padded to 8 bytes for it.
+problems = []
+if not table.Size or table.VirtualAddress + table.Size != len(signed):
+    problems.append("the certificate table is not at the end")
+if blank(signed[:len(unsigned)]) != blank(unsigned):
+    problems.append("the image differs beyond the checksum and the certificate table's entry")
+if signed[len(unsigned):table.VirtualAddress].strip(b"\0"):
+    problems.append("bytes other than padding before the certificate table")
+print("\n".join(problems) or "signed launcher differs only where the signature goes")
+sys.exit(bool(problems))
+PYTHON
+
+cp "$scratch/a/Orbedo-Launcher.exe" "$scratch/again.exe"
+"$source_dir/tools/make-package" sign --certificate "$scratch/cert.pem" --key "$scratch/key.pem" \
+  "$scratch/again.exe"
+same "$scratch/again.exe" "$signed"
+
+refused() {  # FILE CONFIGURE OPTION...: the configure fails and names FILE
+  local file=$1
+  shift
+  if "$cmake" -S "$source_dir" -B "$scratch/a" "$@" > "$scratch/refused.log" 2>&1; then
+    echo "configured with $*"
+    status=1
+  elif grep -qF "$file" "$scratch/refused.log"; then
+    echo "refused, naming $file"
+  else
+    cat "$scratch/refused.log"
+    status=1
+  fi
+}
+refused "$scratch/missing.pem" "-DORBEDO_SIGNING_CERT=$scratch/missing.pem" \
+  "-DORBEDO_SIGNING_KEY=$scratch/key.pem"
+refused "$scratch/other-key.pem" "-DORBEDO_SIGNING_CERT=$scratch/cert.pem" \
+  "-DORBEDO_SIGNING_KEY=$scratch/other-key.pem"
 exit $status

@@ -26,6 +26,9 @@ ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
 WINDOWS_SETTINGS = "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}"
 
 SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "user32.dll", "ws2_32.dll"}
+# The project's version, which the package carries too.
+VERSION = os.environ["VERSION"]
+MAJOR, MINOR, PATCH, TWEAK = map(int, VERSION.split("."))
 
 
 def resource_key(entry):
@@ -118,8 +121,9 @@ class ExecutableTest(unittest.TestCase):
     def test_version_block(self):
         self.assertEqual(self.ids(RT_VERSION), {1}, "version resource ids")
         fixed = self.pe.VS_FIXEDFILEINFO[0]
-        expected = {"FileVersionMS": 0x00010000, "FileVersionLS": 0,
-                    "ProductVersionMS": 0x00010000, "ProductVersionLS": 0,
+        most, least = MAJOR << 16 | MINOR, PATCH << 16 | TWEAK
+        expected = {"FileVersionMS": most, "FileVersionLS": least,
+                    "ProductVersionMS": most, "ProductVersionLS": least,
                     "FileFlagsMask": 0x3F, "FileFlags": 0, "FileOS": 0x40004,
                     "FileType": 1, "FileSubtype": 0}
         self.assertEqual({field: getattr(fixed, field) for field in expected}, expected,
@@ -133,7 +137,7 @@ class ExecutableTest(unittest.TestCase):
         self.assertTrue(copyright_.strip(), "LegalCopyright missing or empty")
         self.assertEqual(strings, {
             "CompanyName": "Orbedo", "FileDescription": "Orbedo", "ProductName": "Orbedo",
-            "FileVersion": "1.0.0.0", "ProductVersion": "1.0.0.0",
+            "FileVersion": VERSION, "ProductVersion": VERSION,
             "InternalName": "Orbedo-L.exe", "OriginalFilename": "Orbedo-Launcher.exe"})
 
         variables = [var for info in self.pe.FileInfo[0] if info.Key == b"VarFileInfo"

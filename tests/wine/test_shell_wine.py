@@ -1,6 +1,8 @@
-"""The document types as the desktop shell sees them under Wine, registered from the files in
-docs/registration: opened through their association (also under names the ANSI code page cannot
-hold, and several at once), shown with their icons, and removed again."""
+"""The document types as the desktop shell sees them under Wine, installed by the package with
+msiexec: opened through their association (also under names the ANSI code page cannot hold, and
+several at once) and shown with their icons; the package's removal, upgrade, downgrade and chosen
+folder, next to other programs' values. And the registry files of docs/registration, imported and
+removed."""
 
 import csv
 import os
@@ -17,6 +19,9 @@ import wine  # noqa: E402
 LAUNCHER = os.environ["LAUNCHER"]
 STAND_IN = os.environ["STAND_IN"]
 ICON_PIXELS = os.environ["ICON_PIXELS"]
+PACKAGE = os.environ["PACKAGE"]
+MAKE_PACKAGE = os.environ["MAKE_PACKAGE"]
+VERSION = os.environ["VERSION"]
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 REGISTRATION = os.path.join(ROOT, "docs", "registration")
@@ -24,6 +29,8 @@ ICONS = os.path.join(ROOT, "resources", "icons")
 
 MACHINE_CLASSES = r"HKEY_LOCAL_MACHINE\SOFTWARE\Classes"
 USER_CLASSES = r"HKEY_CURRENT_USER\Software\Classes"
+PRODUCTS = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+INSTALL_FOLDER = "C:\\Program Files\\Orbedo"
 
 with open(os.path.join(ICONS, "icons.tsv"), newline="") as table:
     ROWS = list(csv.DictReader(table, delimiter="\t"))
@@ -90,42 +97,121 @@ def regedit(session, *arguments):
         raise AssertionError(f"regedit {' '.join(arguments)}: {run.stdout + run.stderr!r}")
 
 
-class ShellTest(wine.WineTestCase):
-    """The launcher installed in C:\\Program Files\\Orbedo and registered for every user."""
+def default(classes, key):
+    """The default value of `key` under the machine's classes, or None."""
+    data = classes.get(f"{MACHINE_CLASSES}\\{key}".lower(), {}).get("@")
+    return None if data is None else string(data)
 
-    @classmethod
-    def setUpClass(cls):
-        super().setUpClass()
-        try:
-            cls.launcher = cls.session.install(
-                LAUNCHER, "C:\\Program Files\\Orbedo\\Orbedo-Launcher.exe")
-            # The main application as the launchers start it, and a copy started by the tests.
-            cls.installed_stand_in = cls.session.install(
-                STAND_IN, "C:\\Program Files\\Orbedo\\Orbedo.exe")
-            cls.stand_in = cls.session.install(STAND_IN, "C:\\running\\Orbedo.exe")
-            cls.icon_pixels = cls.session.install(ICON_PIXELS, "C:\\tools\\icon_pixels.exe")
-            cls.import_file(os.path.join(REGISTRATION, "per-machine.reg"))
-        except BaseException:
-            # unittest skips tearDownClass when setUpClass fails.
-            super().tearDownClass()
-            raise
 
+class RegistryTestCase(wine.WineTestCase):
     @classmethod
     def import_file(cls, path):
         regedit(cls.session, "/S", cls.session.windows_path(path))
+
+    @classmethod
+    def import_text(cls, text):
+        path = os.path.join(cls.session.root.name, "import.reg")
+        with open(path, "w", newline="\r\n") as f:
+            f.write("Windows Registry Editor Version 5.00\n\n" + text)
+        cls.import_file(path)
 
     def export(self, key):
         path = os.path.join(self.files.name, "export.reg")
         regedit(self.session, "/E", self.session.windows_path(path), key)
         return read_registry_file(path)
 
-    def assert_registered(self, name, exported):
-        """Every key and value of docs/registration/`name` is in `exported`."""
+    def assert_registered(self, name, exported, empty="hex(0):"):
+        """Every key and value of docs/registration/`name` is in `exported`, where the empty
+        OpenWithProgids values are `empty`."""
         registered = read_registry_file(os.path.join(REGISTRATION, name))
         self.assertGreater(len(registered), len(TYPES), f"{name} holds too little")
         self.assertEqual([f"{key}: {value}={data}" for key, values in registered.items()
                           for value, data in values.items()
-                          if exported.get(key, {}).get(value) != data], [], "not in the registry")
+                          if exported.get(key, {}).get(value) != (
+                              empty if data == "hex(0):" else data)], [], "not in the registry")
+
+
+class RegistrationFileTest(RegistryTestCase):
+    """The registry files, for those who register the types without the package."""
+
+    def test_machine_registration_imports_and_its_removal_takes_only_what_it_added(self):
+        self.import_file(os.path.join(REGISTRATION, "per-machine.reg"))
+        self.assert_registered("per-machine.reg", self.export(MACHINE_CLASSES))
+        # What another program that handles .pdb files has put in the same keys.
+        self.import_text(f"[{MACHINE_CLASSES}\\.pdb]\n\"Content Type\"=\"chemical/x-pdb\"\n\n"
+                         f"[{MACHINE_CLASSES}\\.pdb\\OpenWithProgids]\n\"Symbols.File\"=hex(0):\n")
+        self.import_file(os.path.join(REGISTRATION, "per-machine-remove.reg"))
+        classes = self.export(MACHINE_CLASSES)
+        self.assertEqual(orbedo_entries(classes), [])
+        pdb = f"{MACHINE_CLASSES}\\.pdb".lower()
+        self.assertEqual(classes[pdb], {'"Content Type"': '"chemical/x-pdb"'})
+        self.assertEqual(classes[pdb + "\\openwithprogids"], {'"Symbols.File"': "hex(0):"})
+
+    def test_user_registration_imports_and_its_removal_takes_it_away(self):
+        self.addCleanup(self.import_file, os.path.join(REGISTRATION, "per-user-remove.reg"))
+        self.import_file(os.path.join(REGISTRATION, "per-user.reg"))
+        self.assert_registered("per-user.reg", self.export(USER_CLASSES))
+        self.import_file(os.path.join(REGISTRATION, "per-user-remove.reg"))
+        self.assertEqual(orbedo_entries(self.export(USER_CLASSES)), [])
+
+
+class ShellTest(RegistryTestCase):
+    """The package installed per machine, in C:\\Program Files\\Orbedo, by msiexec. Wine cuts
+    msiexec's exit status to 8 bits, so the tests judge an install by the files and the registry.
+    A test that changes the install restores it in its cleanup."""
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        try:
+            # The main application as the launchers start it, and a copy started by the tests.
+            cls.installed_stand_in = cls.session.install(STAND_IN, INSTALL_FOLDER + "\\Orbedo.exe")
+            cls.stand_in = cls.session.install(STAND_IN, "C:\\running\\Orbedo.exe")
+            cls.icon_pixels = cls.session.install(ICON_PIXELS, "C:\\tools\\icon_pixels.exe")
+            cls.msiexec("/i", PACKAGE)
+            cls.launcher = INSTALL_FOLDER + "\\Orbedo-Launcher.exe"
+        except BaseException:
+            # unittest skips tearDownClass when setUpClass fails.
+            super().tearDownClass()
+            raise
+
+    @classmethod
+    def msiexec(cls, action, package, *properties):
+        """Runs msiexec without a user interface on `package`, a file or a product code."""
+        if os.path.exists(package):
+            package = cls.session.windows_path(package)
+        harness.Run([*wine.WINE, "msiexec", action, package, "/qn", *properties],
+                    env=cls.session.environment())
+
+    def products(self):
+        """{product code: its values} of every Orbedo Launcher in Apps & features."""
+        return {key.rsplit("\\", 1)[1].upper(): values
+                for key, values in self.export(PRODUCTS).items()
+                if values.get('"DisplayName"') == '"Orbedo Launcher"'}
+
+    def installed_file(self, windows_path):
+        """The content of the file at `windows_path`, or None where there is none."""
+        path = self.session.unix_path(windows_path)
+        if not os.path.exists(path):
+            return None
+        with open(path, "rb") as f:
+            return f.read()
+
+    def assert_no_file(self, windows_path):
+        self.assertFalse(os.path.exists(self.session.unix_path(windows_path)), windows_path)
+
+    def restore_standard_install(self):
+        for code in self.products():
+            self.msiexec("/x", code)
+        self.msiexec("/i", PACKAGE)
+        self.assertTrue(self.installed_file(self.launcher), "the package did not install again")
+
+    def write_other_programs_values(self, text):
+        """Imports values of other programs, and removes them at the test's end, before the
+        standard install is restored."""
+        self.import_text(text)
+        removal = re.sub(r"=.*", "=-", text)
+        self.addCleanup(self.import_text, removal)
 
     def start_opening(self, document, **extra):
         """Opens `document` as the shell does, through its association, with `start /wait`, whose
@@ -181,15 +267,13 @@ class ShellTest(wine.WineTestCase):
 
     def test_every_type_is_registered_with_its_own_icon(self):
         classes = self.export(MACHINE_CLASSES)
-        self.assert_registered("per-machine.reg", classes)
-
-        def default(key):
-            return string(classes[f"{MACHINE_CLASSES}\\{key}".lower()]["@"])
+        # The package writes what per-machine.reg does, though an empty value as a string.
+        self.assert_registered("per-machine.reg", classes, empty='""')
 
         # The shell follows the extension to its ProgID, and the ProgID to its icon.
-        progids = [default(row["ext"]) for row in TYPES]
+        progids = [default(classes, row["ext"]) for row in TYPES]
         self.assertEqual(progids, [f"Orbedo.{row['label']}" for row in TYPES])
-        locations = {row["file"]: default(f"{progid}\\DefaultIcon")
+        locations = {row["file"]: default(classes, f"{progid}\\DefaultIcon")
                      for row, progid in zip(TYPES, progids)}
         # The shell shows an executable's first icon as the program's own.
         locations[APPLICATION["file"]] = f"{self.launcher},0"
@@ -202,28 +286,84 @@ class ShellTest(wine.WineTestCase):
         self.assertEqual([f"{location} is not {file}" for file, location in locations.items()
                           if shown[file] != expected[file]], [])
 
-    def test_machine_removal_takes_only_what_registration_added(self):
-        self.addCleanup(self.import_file, os.path.join(REGISTRATION, "per-machine.reg"))
-        # What another program that handles .pdb files has put in the same keys.
-        other = os.path.join(self.files.name, "other.reg")
-        with open(other, "w", newline="\r\n") as f:
-            f.write("Windows Registry Editor Version 5.00\n\n"
-                    f"[{MACHINE_CLASSES}\\.pdb]\n\"Content Type\"=\"chemical/x-pdb\"\n\n"
-                    f"[{MACHINE_CLASSES}\\.pdb\\OpenWithProgids]\n\"Symbols.File\"=hex(0):\n")
-        self.import_file(other)
-        self.import_file(os.path.join(REGISTRATION, "per-machine-remove.reg"))
+    def test_removal_takes_ours_and_leaves_what_other_programs_wrote(self):
+        self.addCleanup(self.restore_standard_install)
+        self.msiexec("/x", PACKAGE)
+        # Another program owns .pdb before the install, and takes .cif after it.
+        self.write_other_programs_values(
+            f"[{MACHINE_CLASSES}\\.pdb]\n@=\"Symbols.File\"\n\n"
+            f"[{MACHINE_CLASSES}\\.pdb\\OpenWithProgids]\n\"Symbols.File\"=\"\"\n")
+        self.msiexec("/i", PACKAGE)
         classes = self.export(MACHINE_CLASSES)
-        self.assertEqual(orbedo_entries(classes), [])
-        pdb = f"{MACHINE_CLASSES}\\.pdb".lower()
-        self.assertEqual(classes[pdb], {'"Content Type"': '"chemical/x-pdb"'})
-        self.assertEqual(classes[pdb + "\\openwithprogids"], {'"Symbols.File"': "hex(0):"})
+        self.assertEqual(default(classes, ".pdb"), "Symbols.File")
+        self.assertEqual(classes[f"{MACHINE_CLASSES}\\.pdb\\OpenWithProgids".lower()],
+                         {'"Symbols.File"': '""', '"Orbedo.PDB"': '""'})
+        self.assertEqual(default(classes, ".cif"), "Orbedo.CIF")
+        self.write_other_programs_values(f"[{MACHINE_CLASSES}\\.cif]\n@=\"Other.CIF\"\n")
 
-    def test_user_registration_imports_and_its_removal_takes_it_away(self):
-        self.addCleanup(self.import_file, os.path.join(REGISTRATION, "per-user-remove.reg"))
-        self.import_file(os.path.join(REGISTRATION, "per-user.reg"))
-        self.assert_registered("per-user.reg", self.export(USER_CLASSES))
-        self.import_file(os.path.join(REGISTRATION, "per-user-remove.reg"))
-        self.assertEqual(orbedo_entries(self.export(USER_CLASSES)), [])
+        self.msiexec("/x", PACKAGE)
+        self.assert_no_file(self.launcher)
+        self.assertEqual(self.products(), {})
+        classes = self.export(MACHINE_CLASSES)
+        self.assertEqual((default(classes, ".pdb"), default(classes, ".cif")),
+                         ("Symbols.File", "Other.CIF"))
+        self.assertEqual(classes[f"{MACHINE_CLASSES}\\.pdb\\OpenWithProgids".lower()],
+                         {'"Symbols.File"': '""'})
+        # Of ours, only the defaults the package took are left: they name ProgIDs that are gone.
+        self.assertEqual(sorted(orbedo_entries(self.export("HKEY_LOCAL_MACHINE\\SOFTWARE"))),
+                         sorted(f"{MACHINE_CLASSES}\\{row['ext']}".lower()
+                                + f': @="Orbedo.{row["label"]}"'
+                                for row in TYPES if row["ext"] not in (".pdb", ".cif")))
+
+    def test_a_newer_package_replaces_the_installed_one_and_an_older_one_is_refused(self):
+        self.addCleanup(self.restore_standard_install)
+        [(code, values)] = self.products().items()
+        self.assertEqual((values['"DisplayVersion"'], values['"Publisher"']),
+                         (f'"{VERSION}"', '"Orbedo"'))
+        # Apps & features shows the icon that Windows Installer keeps for the product.
+        with open(os.path.join(ICONS, APPLICATION["file"]), "rb") as icon:
+            self.assertEqual(self.installed_file(f"C:\\windows\\Installer\\{code}\\app.ico"),
+                             icon.read())
+
+        major, minor, patch, tweak = map(int, VERSION.split("."))
+        newer_version = f"{major}.{minor}.{patch + 1}.{tweak}"
+        newer = os.path.join(self.files.name, "newer")
+        with open(LAUNCHER, "rb") as launcher:
+            newer_launcher = launcher.read() + b"newer"
+        with open(newer + ".exe", "wb") as f:
+            f.write(newer_launcher)
+        subprocess.run([MAKE_PACKAGE, "pack", "--version", newer_version, "--launcher",
+                        newer + ".exe", "--output", newer + ".msi"], check=True)
+
+        self.msiexec("/i", newer + ".msi")
+        [(newer_code, values)] = self.products().items()
+        self.assertNotEqual(newer_code, code)
+        self.assertEqual(values['"DisplayVersion"'], f'"{newer_version}"')
+        self.assertTrue(self.installed_file(self.launcher) == newer_launcher, "not the newer file")
+        self.msiexec("/i", PACKAGE)
+        self.assertEqual(list(self.products()), [newer_code])
+        self.assertTrue(self.installed_file(self.launcher) == newer_launcher, "downgraded")
+
+    def test_installs_in_the_folder_given_and_is_removed_from_there(self):
+        self.addCleanup(self.restore_standard_install)
+        self.msiexec("/x", PACKAGE)
+        folder = "C:\\Lab Tools\\Orbedo"
+        launcher = folder + "\\Orbedo-Launcher.exe"
+        self.msiexec("/i", PACKAGE, f"INSTALLFOLDER={folder}")
+        self.assert_no_file(self.launcher)
+        with open(LAUNCHER, "rb") as built:
+            self.assertTrue(self.installed_file(launcher) == built.read(), "not installed there")
+        classes = self.export(MACHINE_CLASSES)
+        self.assertEqual(default(classes, "Orbedo.PDB\\shell\\open\\command"),
+                         f'"{launcher}" "%1"')
+        self.assertEqual(default(classes, "Orbedo.PDB\\DefaultIcon"), f"{launcher},-115")
+        self.start_stand_in(self.stand_in)
+        self.assertEqual(self.open_document("1crn.pdb"), 0, self.start_said())
+        self.assertEqual(self.received_arguments(), [b"C:\\Data\\1crn.pdb"])
+
+        self.msiexec("/x", PACKAGE)
+        self.assert_no_file(launcher)
+        self.assertEqual(self.products(), {})
 
     def test_opens_documents_the_code_page_cannot_name_as_the_same_files(self):
         # The ANSI code page is 1252: it holds é (E9), but not β, α, nor fullwidth quotes

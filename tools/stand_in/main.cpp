@@ -23,7 +23,8 @@
 //                       receive buffer, then answer
 // Exit status: 0 when every connection was served, 1 otherwise. A copy started while another one
 // holds the port exits at once, quietly and with 0: when several documents are opened together,
-// each launcher starts the main application, and all but the first copy are redundant.
+// each launcher starts the main application, and all but the first copy are redundant. Any other
+// failure to listen is reported on standard error and in STAND_IN_RECORD, with status 1.
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -58,9 +59,19 @@ constexpr Socket kInvalidSocket = INVALID_SOCKET;
 void CloseSocket(Socket socket) { closesocket(socket); }
 int Receive(Socket socket, char* buffer, int length) { return recv(socket, buffer, length, 0); }
 int SendSome(Socket socket, const char* data, int length) { return send(socket, data, length, 0); }
-bool PortTaken() {
-  const int error = WSAGetLastError();
-  return error == WSAEADDRINUSE || error == WSAEACCES;
+int LastError() { return WSAGetLastError(); }
+// A second copy binds as this one does, exclusively to 127.0.0.1, and Microsoft's table of bind
+// results ("Using SO_REUSEADDR and SO_EXCLUSIVEADDRUSE") gives it WSAEADDRINUSE. WSAEACCES comes
+// from a port in a range that Windows reserves, from another program holding the port
+// exclusively on every address, or from a permission problem: no copy is serving then.
+constexpr int kAddressInUse = WSAEADDRINUSE;
+std::string Described(int error) {
+  if (error == WSAEACCES) {
+    return "access denied (WSAEACCES): the port lies in a range that Windows reserves, for "
+           "Hyper-V or WinNAT (netsh interface ipv4 show excludedportrange protocol=tcp lists "
+           "them), or another program holds it on every address, or this program may not use it";
+  }
+  return "Windows Sockets error " + std::to_string(error);
 }
 #else
 using Socket = int;
@@ -72,7 +83,9 @@ int Receive(Socket socket, char* buffer, int length) {
 int SendSome(Socket socket, const char* data, int length) {
   return static_cast<int>(send(socket, data, static_cast<std::size_t>(length), MSG_NOSIGNAL));
 }
-bool PortTaken() { return errno == EADDRINUSE; }
+int LastError() { return errno; }
+constexpr int kAddressInUse = EADDRINUSE;
+std::string Described(int error) { return std::strerror(error); }
 #endif
 
 constexpr unsigned short kPort = 46157;
@@ -159,11 +172,19 @@ void SetOption(Socket socket, int level, int name, const Value& value) {
 
 enum class Listening { kYes, kPortTaken, kFailed };
 
-// Listens on the launcher's port, leaving the socket in `*listener`.
-Listening Listen(Behaviour behaviour, Socket* listener) {
+// Listens on the launcher's port, leaving the socket in `*listener`, or says in `*failure` why it
+// cannot.
+Listening Listen(Behaviour behaviour, Socket* listener, std::string* failure) {
+  const auto failed = [&](bool opened) {
+    *failure = Described(LastError());
+    if (opened) {
+      CloseSocket(*listener);
+    }
+    return Listening::kFailed;
+  };
   *listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (*listener == kInvalidSocket) {
-    return Listening::kFailed;
+    return failed(false);
   }
   if (behaviour == Behaviour::kSlowRead) {
     // Accepted connections inherit it: a small window, so that the sender has to wait for us.
@@ -187,14 +208,15 @@ Listening Listen(Behaviour behaviour, Socket* listener) {
   address.sin_port = htons(kPort);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (bind(*listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    const Listening result = PortTaken() ? Listening::kPortTaken : Listening::kFailed;
-    CloseSocket(*listener);
-    return result;
+    if (LastError() == kAddressInUse) {
+      CloseSocket(*listener);
+      return Listening::kPortTaken;
+    }
+    return failed(true);
   }
   // The backlog holds a burst of launchers, one per document opened together.
   if (listen(*listener, SOMAXCONN) != 0) {
-    CloseSocket(*listener);
-    return Listening::kFailed;
+    return failed(true);
   }
   return Listening::kYes;
 }
@@ -334,14 +356,19 @@ int main() {
   std::this_thread::sleep_for(std::min<Clock::duration>(settings.delay, settings.lifetime));
 
   Socket listener = kInvalidSocket;
-  switch (Listen(settings.behaviour, &listener)) {
+  std::string failure;
+  switch (Listen(settings.behaviour, &listener, &failure)) {
     case Listening::kYes:
       break;
     case Listening::kPortTaken:
       return 0;  // Another copy serves the launchers.
-    case Listening::kFailed:
-      std::fputs("stand-in: cannot listen on 127.0.0.1:46157\n", stderr);
+    case Listening::kFailed: {
+      const std::string report =
+          "stand-in: cannot listen on 127.0.0.1:" + std::to_string(kPort) + ": " + failure + "\n";
+      std::fputs(report.c_str(), stderr);
+      AppendToFile(settings.record_file, report);
       return 1;
+    }
   }
   AppendToFile(settings.ready_file, "");  // Creates it.
 

@@ -40,12 +40,15 @@ class HostileHostTest(MisbehavingPeerCases, unittest.TestCase):
     def serve(self, behaviour, **settings):
         return self.installation.start_stand_in([STAND_IN], behaviour=behaviour, **settings)
 
-    def launch(self, arguments):
+    def launch(self, arguments, timeout=120):
         return harness.Run([self.installation.launcher, *arguments],
-                           env=self.installation.stand_in_environment())
+                           env=self.installation.stand_in_environment(), timeout=timeout)
 
     def received_request(self):
         return self.installation.received_request()
+
+    def received_arguments(self):
+        return self.installation.received_arguments()
 
     def test_holds_only_its_streams_and_one_socket_while_it_waits(self):
         stand_in = self.serve("slow-read")

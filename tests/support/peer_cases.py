@@ -1,16 +1,34 @@
 """The launcher against a main application that misbehaves: one that closes without reading,
-resets the connection after reading, trickles or floods its reply, or reads slowly. Written once
-for the Linux host launcher and for the Windows executable under Wine; a test class mixes these
-cases into a unittest.TestCase that provides
+resets the connection after reading, trickles or floods its reply, or reads slowly; and the
+stand-in against clients that misbehave ahead of a launcher. Written once for the Linux host
+launcher and for the Windows executable under Wine; a test class mixes these cases into a
+unittest.TestCase that provides
   LINE_END                      what ends each relayed chunk on standard output
   serve(behaviour, **settings)  the stand-in, started with STAND_IN_BEHAVIOUR, once it listens
-  launch(arguments)             a finished harness.Run of the launcher
-  received_request()            the bytes the stand-in received."""
+  launch(arguments, timeout)    a finished harness.Run of the launcher
+  received_request()            the bytes the stand-in received
+  received_arguments()          the arguments it decoded."""
+
+import socket
+import struct
+import subprocess
+import threading
 
 import harness
 
 DOCUMENTS = ["C:\\Data\\1crn.pdb", "/data/with space/ligand \"A\".sdf"]
 FLOOD_SIZE = 10 << 20
+
+
+def trickle_an_endless_request(connection, stop):
+    """Sends the beginning of a request, then a byte a second, until `stop` is set or the peer
+    hangs up: never a whole request, and never silent for long."""
+    try:
+        connection.sendall(b'["')
+        while not stop.wait(1):
+            connection.sendall(b"x")
+    except OSError:
+        pass
 
 
 class MisbehavingPeerCases:
@@ -73,3 +91,25 @@ class MisbehavingPeerCases:
         self.assertEqual(self.received_request(), request)
         self.assertEqual((run.stdout, run.stderr), (b"OK 3" + self.LINE_END, b""))
         self.assert_served(stand_in)
+
+    def test_a_stalled_client_and_one_reset_before_accept_do_not_stop_the_serving(self):
+        stand_in = self.serve("answer", requests=10)  # more than come: it must still be serving
+        # The stand-in takes the trickling client first and must give up on it; meanwhile a
+        # second client resets its connection while it waits in the backlog, which fails its
+        # accept on Windows (on Linux, accept returns it and the first read fails).
+        stalled = socket.create_connection(("127.0.0.1", harness.PORT))
+        self.addCleanup(stalled.close)
+        stop = threading.Event()
+        trickler = threading.Thread(target=trickle_an_endless_request, args=(stalled, stop))
+        trickler.start()
+        self.addCleanup(trickler.join)
+        self.addCleanup(stop.set)
+        with socket.create_connection(("127.0.0.1", harness.PORT)) as reset:
+            reset.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        try:
+            run = self.launch(DOCUMENTS, timeout=60)
+        except subprocess.TimeoutExpired:
+            self.fail("the launcher behind the stalled client was never answered")
+        self.assertEqual((run.status, run.stdout, run.stderr), (0, b"OK 2" + self.LINE_END, b""))
+        self.assertEqual(self.received_arguments(), [d.encode() for d in DOCUMENTS])
+        self.assertIsNone(stand_in.poll(), "the stand-in stopped serving")

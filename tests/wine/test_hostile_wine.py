@@ -48,9 +48,9 @@ class HostileWineTest(MisbehavingPeerCases, wine.WineTestCase):
     def serve(self, behaviour, **settings):
         return self.start_stand_in(self.stand_in, behaviour=behaviour, **settings)
 
-    def launch(self, arguments):
+    def launch(self, arguments, timeout=120):
         return harness.Run([*wine.WINE, self.launcher, *arguments], cwd=self.files.name,
-                           env=self.environment())
+                           env=self.environment(), timeout=timeout)
 
     def test_the_longest_command_line_arrives_intact(self):
         arguments = arguments_filling(self.launcher, LONGEST_COMMAND_LINE)

@@ -21,6 +21,8 @@
 //     flood             answer with 10 MiB: the reply over and over
 //     slow-read         read the request 256 bytes at a time, 5 ms apart, through a small
 //                       receive buffer, then answer
+// A connection that has not sent a whole request within 5 seconds of its accept is dropped
+// unanswered, so that one stalled peer cannot keep the launchers queued behind it waiting.
 // Exit status: 0 when every connection was served, 1 otherwise. A copy started while another one
 // holds the port exits at once, quietly and with 0: when several documents are opened together,
 // each launcher starts the main application, and all but the first copy are redundant. Any other
@@ -65,6 +67,8 @@ int LastError() { return WSAGetLastError(); }
 // from a port in a range that Windows reserves, from another program holding the port
 // exclusively on every address, or from a permission problem: no copy is serving then.
 constexpr int kAddressInUse = WSAEADDRINUSE;
+// A connection reset while it waited in the backlog fails its own accept, and only that.
+constexpr int kResetBeforeAccept = WSAECONNRESET;
 std::string Described(int error) {
   if (error == WSAEACCES) {
     return "access denied (WSAEACCES): the port lies in a range that Windows reserves, for "
@@ -85,6 +89,7 @@ int SendSome(Socket socket, const char* data, int length) {
 }
 int LastError() { return errno; }
 constexpr int kAddressInUse = EADDRINUSE;
+constexpr int kResetBeforeAccept = ECONNABORTED;
 std::string Described(int error) { return std::strerror(error); }
 #endif
 
@@ -97,6 +102,9 @@ constexpr std::size_t kFloodSize = 10 << 20;
 constexpr auto kTricklePause = std::chrono::milliseconds(10);
 constexpr int kSlowReadPiece = 256;
 constexpr auto kSlowReadPause = std::chrono::milliseconds(5);
+// Long enough for the longest request (about 98 KB) even read slowly, in under 3 seconds; short
+// enough that the launchers queued behind a stalled peer are not kept waiting long.
+constexpr auto kRequestTimeLimit = std::chrono::seconds(5);
 
 struct Settings {
   bool listen = true;
@@ -221,30 +229,41 @@ Listening Listen(Behaviour behaviour, Socket* listener, std::string* failure) {
   return Listening::kYes;
 }
 
-// Waits for a connection until `deadline`; returns kInvalidSocket when none came.
-Socket Accept(Socket listener, Clock::time_point deadline) {
+// Whether `socket` has something to read (a connection, for a listener) before `deadline`.
+bool ReadableBefore(Socket socket, Clock::time_point deadline) {
   const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
   if (left.count() <= 0) {
-    return kInvalidSocket;
+    return false;
   }
   fd_set readable;
   FD_ZERO(&readable);
-  FD_SET(listener, &readable);
+  FD_SET(socket, &readable);
   timeval timeout = {static_cast<long>(left.count() / 1000000),
                      static_cast<long>(left.count() % 1000000)};
-  if (select(static_cast<int>(listener + 1), &readable, nullptr, nullptr, &timeout) != 1) {
-    return kInvalidSocket;
+  return select(static_cast<int>(socket + 1), &readable, nullptr, nullptr, &timeout) == 1;
+}
+
+// Waits for a connection until `deadline`; returns kInvalidSocket when none came, or when the
+// listener fails.
+Socket Accept(Socket listener, Clock::time_point deadline) {
+  while (ReadableBefore(listener, deadline)) {
+    const Socket connection = accept(listener, nullptr, nullptr);
+    if (connection != kInvalidSocket || LastError() != kResetBeforeAccept) {
+      return connection;
+    }
   }
-  return accept(listener, nullptr, nullptr);
+  return kInvalidSocket;
 }
 
 // Reads one request, `piece` bytes at most at a time with `pause` after each: up to its
-// terminator, or whatever came before the peer closed or the request turned out malformed.
+// terminator, or whatever came before the peer closed, the request turned out malformed or
+// `deadline` passed.
 std::string ReceiveRequest(Socket connection, int piece, Clock::duration pause,
-                           DecodedRequest* decoded) {
+                           Clock::time_point deadline, DecodedRequest* decoded) {
   std::string received;
   char buffer[4096];
-  while (decoded->status == DecodedRequest::Status::kIncomplete) {
+  while (decoded->status == DecodedRequest::Status::kIncomplete &&
+         ReadableBefore(connection, deadline)) {
     const int count = Receive(connection, buffer, std::min<int>(piece, sizeof buffer));
     if (count <= 0) {
       break;
@@ -293,10 +312,12 @@ bool Serve(Socket connection, const Settings& settings) {
     return true;
   }
   const bool slow = settings.behaviour == Behaviour::kSlowRead;
+  // A total, not a time per read: a peer sending a byte now and then must not hold us either.
+  const auto deadline = Clock::now() + kRequestTimeLimit;
   DecodedRequest decoded;
-  const std::string request =
-      ReceiveRequest(connection, slow ? kSlowReadPiece : 4096,
-                     slow ? Clock::duration(kSlowReadPause) : Clock::duration::zero(), &decoded);
+  const std::string request = ReceiveRequest(
+      connection, slow ? kSlowReadPiece : 4096,
+      slow ? Clock::duration(kSlowReadPause) : Clock::duration::zero(), deadline, &decoded);
   AppendToFile(settings.record_file, request);
   std::string arguments;
   for (const std::string& argument : decoded.arguments) {
@@ -305,6 +326,9 @@ bool Serve(Socket connection, const Settings& settings) {
   }
   AppendToFile(settings.arguments_file, arguments);
   const bool complete = decoded.status == DecodedRequest::Status::kComplete;
+  if (!complete && Clock::now() >= deadline) {
+    return false;  // Dropped unanswered: a reply (a flood, say) could hold us again.
+  }
 
   const std::string reply = ReplyTo(decoded, settings.reply);
   switch (settings.behaviour) {

@@ -47,11 +47,12 @@ bool AcceptedInAnotherSession(platform::Socket socket) {
   if (platform::getsockname(socket, &ours) != 0 || platform::getpeername(socket, &theirs) != 0) {
     return false;
   }
-  const std::optional<std::vector<platform::TcpConnection>> table = platform::GetExtendedTcpTable();
+  // The server side of this very connection: its local end is our peer, its remote end is us.
+  const std::optional<std::vector<platform::TcpConnection>> table =
+      platform::GetExtendedTcpTable(theirs, ours);
   if (!table) {
     return false;
   }
-  // The server side of this very connection: its local end is our peer, its remote end is us.
   const auto same = [](const sockaddr_in& a, const sockaddr_in& b) {
     return a.sin_addr.s_addr == b.sin_addr.s_addr && a.sin_port == b.sin_port;
   };

@@ -90,8 +90,10 @@ struct TcpConnection {
   // The owning process id; empty where the system does not say (Wine says 0 for every row).
   std::optional<std::uint32_t> owner;
 };
-// GetExtendedTcpTable, connections only; empty when the table cannot be read.
-std::optional<std::vector<TcpConnection>> GetExtendedTcpTable();
+// GetExtendedTcpTable, connections only, among them the one from `local` to `remote` if it
+// exists (the host build asks for that one only); empty when the table cannot be read.
+std::optional<std::vector<TcpConnection>> GetExtendedTcpTable(const sockaddr_in& local,
+                                                              const sockaddr_in& remote);
 // The session the process `owner` runs in; empty when it cannot be told. Windows answers only
 // callers that may open the process, which another user's process does not allow a standard user.
 std::optional<std::uint32_t> ProcessIdToSessionId(std::uint32_t owner);

@@ -102,7 +102,8 @@ int WSAIoctlNoSynRetransmissions(Socket socket) {
                     &returned, nullptr, nullptr);
 }
 
-std::optional<std::vector<TcpConnection>> GetExtendedTcpTable() {
+std::optional<std::vector<TcpConnection>> GetExtendedTcpTable(const sockaddr_in&,
+                                                              const sockaddr_in&) {
   // iphlpapi is loaded on demand, as user32 is: an import would be looked up beside the launcher.
   using GetTableFunction = DWORD(WINAPI*)(PVOID, PDWORD, BOOL, ULONG, TCP_TABLE_CLASS, ULONG);
   const SystemLibrary iphlpapi(L"iphlpapi.dll");

@@ -172,7 +172,8 @@ int WSAIoctlNoSynRetransmissions(Socket socket) {
   return socket == kFirstSocket ? Fake().ioctl_result : kSocketError;
 }
 
-std::optional<std::vector<TcpConnection>> GetExtendedTcpTable() {
+std::optional<std::vector<TcpConnection>> GetExtendedTcpTable(const sockaddr_in&,
+                                                              const sockaddr_in&) {
   Fake().calls.push_back("GetExtendedTcpTable");
   return Fake().tcp_table;
 }

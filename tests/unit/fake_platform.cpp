@@ -31,6 +31,16 @@ sockaddr_in Loopback(std::uint16_t port) {
   return address;
 }
 
+// What `map` holds for `key`, if anything.
+template <typename Key, typename Value>
+std::optional<Value> Find(const std::map<Key, Value>& map, const Key& key) {
+  const auto found = map.find(key);
+  if (found == map.end()) {
+    return std::nullopt;
+  }
+  return found->second;
+}
+
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
 }  // namespace
@@ -180,20 +190,12 @@ std::optional<std::vector<TcpConnection>> GetExtendedTcpTable(const sockaddr_in&
 
 std::optional<std::uint32_t> ProcessIdToSessionId(std::uint32_t owner) {
   Fake().calls.push_back("ProcessIdToSessionId " + std::to_string(owner));
-  const auto found = Fake().sessions.find(owner);
-  if (found == Fake().sessions.end()) {
-    return std::nullopt;
-  }
-  return found->second;
+  return Find(Fake().sessions, owner);
 }
 
 std::optional<std::uint32_t> NtQuerySystemInformationSessionId(std::uint32_t owner) {
   Fake().calls.push_back("NtQuerySystemInformationSessionId " + std::to_string(owner));
-  const auto found = Fake().listed_sessions.find(owner);
-  if (found == Fake().listed_sessions.end()) {
-    return std::nullopt;
-  }
-  return found->second;
+  return Find(Fake().listed_sessions, owner);
 }
 
 std::uint32_t GetCurrentProcessId() { return kLauncherProcess; }
@@ -246,11 +248,7 @@ std::optional<std::string> WideCharToMultiByte(const std::wstring& text) {
 
 std::optional<std::wstring> GetShortPathNameW(const std::wstring& path) {
   ++Fake().short_path_lookups;
-  const auto found = Fake().short_paths.find(path);
-  if (found == Fake().short_paths.end()) {
-    return std::nullopt;
-  }
-  return found->second;
+  return Find(Fake().short_paths, path);
 }
 
 Module LoadLibraryExW(const std::wstring& file, LibrarySearch search) {

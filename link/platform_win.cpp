@@ -39,7 +39,7 @@ class SystemLibrary {
   const HMODULE module_;
 };
 
-sockaddr_in Address(DWORD address, DWORD port) {
+sockaddr_in IPv4End(DWORD address, DWORD port) {
   sockaddr_in result = {};
   result.sin_family = AF_INET;
   result.sin_addr.s_addr = address;
@@ -129,7 +129,7 @@ std::optional<std::vector<TcpConnection>> GetExtendedTcpTable(const sockaddr_in&
   for (DWORD i = 0; i < table->dwNumEntries; ++i) {
     const MIB_TCPROW_OWNER_PID& row = table->table[i];
     connections.push_back(
-        {Address(row.dwLocalAddr, row.dwLocalPort), Address(row.dwRemoteAddr, row.dwRemotePort),
+        {IPv4End(row.dwLocalAddr, row.dwLocalPort), IPv4End(row.dwRemoteAddr, row.dwRemotePort),
          row.dwOwningPid ? std::optional<std::uint32_t>(row.dwOwningPid) : std::nullopt});
   }
   return connections;

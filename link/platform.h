@@ -74,10 +74,10 @@ int closesocket(Socket socket);
 int getsockname(Socket socket, sockaddr_in* address);
 int getpeername(Socket socket, sockaddr_in* address);
 
-// Windows answers a SYN that a closed port reset by sending it again, for about 2 seconds, before
-// connect reports the refusal. WSAIoctl with SIO_TCP_INITIAL_RTO and no SYN retransmissions makes
-// it report at once. Returns nonzero where the system does not know the control (before Windows
-// 8, Wine); POSIX, which reports a refusal at once, does nothing.
+// When a closed port answers its SYN with a reset, Windows sends the SYN again, for about 2
+// seconds, before connect reports the refusal. WSAIoctl with SIO_TCP_INITIAL_RTO and no SYN
+// retransmissions makes it report at once. Returns nonzero where the system does not know the
+// control (before Windows 8, Wine); POSIX, which reports a refusal at once, does nothing.
 int WSAIoctlNoSynRetransmissions(Socket socket);
 
 // Who accepted a connection: the owner of its server side, from the system's table of IPv4 TCP

@@ -14,6 +14,14 @@
 namespace platform {
 namespace {
 
+// The function `name` of `module` as a `Function`; null when either is missing.
+template <typename Function>
+Function FunctionNamed(HMODULE module, const char* name) {
+  const FARPROC found = module ? ::GetProcAddress(module, name) : nullptr;
+  // -Wcast-function-type accepts a cast between unrelated function types through void (*)().
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
+}
+
 // A system DLL, loaded for one use and freed after it.
 class SystemLibrary {
  public:
@@ -30,9 +38,7 @@ class SystemLibrary {
   // The function `name` as a `Function`; null when the DLL or the function is missing.
   template <typename Function>
   Function Find(const char* name) const {
-    const FARPROC found = module_ ? ::GetProcAddress(module_, name) : nullptr;
-    // -Wcast-function-type accepts a cast between unrelated function types through void (*)().
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
+    return FunctionNamed<Function>(module_, name);
   }
 
  private:
@@ -146,12 +152,11 @@ std::optional<std::uint32_t> ProcessIdToSessionId(std::uint32_t owner) {
 std::optional<std::uint32_t> NtQuerySystemInformationSessionId(std::uint32_t owner) {
   // ntdll is in every process from its start: nothing is loaded.
   using QueryFunction = NTSTATUS(NTAPI*)(SYSTEM_INFORMATION_CLASS, PVOID, ULONG, PULONG);
-  const FARPROC found =
-      ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation");
-  if (!found) {
+  const auto query =
+      FunctionNamed<QueryFunction>(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation");
+  if (!query) {
     return std::nullopt;
   }
-  const auto query = reinterpret_cast<QueryFunction>(reinterpret_cast<void (*)()>(found));
   // The list grows with every process started between being measured and being read: room for
   // more then. In 8-byte units, for the alignment of its entries.
   constexpr NTSTATUS kTooSmall = static_cast<NTSTATUS>(0xC0000004);  // STATUS_INFO_LENGTH_MISMATCH

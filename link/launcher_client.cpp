@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "link/system_tables.h"
+
 namespace {
 
 constexpr char kHost[] = "127.0.0.1";
@@ -18,6 +20,10 @@ constexpr auto kWaitBetweenAttempts = std::chrono::seconds(10);
 constexpr platform::NativeChar kMainApplication[] = NATIVE_TEXT("Orbedo.exe");
 constexpr char kRequestTerminator[] = "<EOF>";
 constexpr int kReceiveBufferSize = 512;
+// When a listener's queue is full Windows refuses with a reset, and the retransmissions that would
+// have got through within about 2 seconds are turned off: so many tries, this far apart, instead.
+constexpr int kFullQueueRetries = 4;
+constexpr auto kFullQueuePause = std::chrono::milliseconds(500);
 
 constexpr char kLauncherCaption[] = "Orbedo Launcher";
 
@@ -25,46 +31,6 @@ constexpr char kLauncherCaption[] = "Orbedo Launcher";
 [[noreturn]] void Fail(const char* text, const char* caption, const char* error) {
   platform::MessageBoxA(text, caption);
   throw std::runtime_error(error);
-}
-
-// The session the process `owner` runs in. Windows tells only those who may open the process,
-// which another user's process does not allow a standard user: its list of processes, which
-// anyone may read, tells then.
-std::optional<std::uint32_t> SessionOf(std::uint32_t owner) {
-  if (const std::optional<std::uint32_t> session = platform::ProcessIdToSessionId(owner)) {
-    return session;
-  }
-  return platform::NtQuerySystemInformationSessionId(owner);
-}
-
-// Whether the program that accepted the connection on `socket` positively runs in another session
-// than the launcher (on the host build: as another user), where it would get the document and the
-// user who opened it would see nothing. Whatever cannot be told counts as not: a wrong answer must
-// never refuse the user's own application.
-bool AcceptedInAnotherSession(platform::Socket socket) {
-  sockaddr_in ours = {};
-  sockaddr_in theirs = {};
-  if (platform::getsockname(socket, &ours) != 0 || platform::getpeername(socket, &theirs) != 0) {
-    return false;
-  }
-  // The server side of this very connection: its local end is our peer, its remote end is us.
-  const std::optional<std::vector<platform::TcpConnection>> table =
-      platform::GetExtendedTcpTable(theirs, ours);
-  if (!table) {
-    return false;
-  }
-  const auto same = [](const sockaddr_in& a, const sockaddr_in& b) {
-    return a.sin_addr.s_addr == b.sin_addr.s_addr && a.sin_port == b.sin_port;
-  };
-  const auto accepted = std::find_if(table->begin(), table->end(), [&](const auto& connection) {
-    return same(connection.local, theirs) && same(connection.remote, ours);
-  });
-  if (accepted == table->end() || !accepted->owner) {
-    return false;
-  }
-  const std::optional<std::uint32_t> their_session = SessionOf(*accepted->owner);
-  const std::optional<std::uint32_t> our_session = SessionOf(platform::GetCurrentProcessId());
-  return their_session && our_session && *their_session != *our_session;
 }
 
 // Sleeps until the monotonic clock has advanced by `duration`, however often the sleep is cut
@@ -80,6 +46,38 @@ struct AddressListDeleter {
   void operator()(addrinfo* list) const { platform::freeaddrinfo(list); }
 };
 using AddressList = std::unique_ptr<addrinfo, AddressListDeleter>;
+
+// One connection to each address in turn, until one is accepted, into `socket`.
+bool ConnectToAny(AddressList& addresses, platform::Socket& socket) {
+  for (const addrinfo* address = addresses.get(); address; address = address->ai_next) {
+    socket = platform::socket(address->ai_family, address->ai_socktype, address->ai_protocol);
+    if (socket == platform::kInvalidSocket) {
+      addresses.reset();
+      platform::WSACleanup();
+      Fail("Socket error", kLauncherCaption, "Socket failed");
+    }
+    // Where the system does not take it, a refusal is only reported later: nothing else changes.
+    platform::WSAIoctlNoSynRetransmissions(socket);
+    if (platform::connect(socket, address->ai_addr, address->ai_addrlen) !=
+        platform::kSocketError) {
+      return true;
+    }
+    platform::closesocket(socket);
+    socket = platform::kInvalidSocket;
+  }
+  return false;
+}
+
+// Whether something listens on one of the addresses: the table of TCP sockets says.
+bool ListenerAmong(const addrinfo* addresses) {
+  for (const addrinfo* address = addresses; address; address = address->ai_next) {
+    if (address->ai_family == AF_INET &&
+        SomethingListensOn(*reinterpret_cast<const sockaddr_in*>(address->ai_addr))) {
+      return true;
+    }
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -100,7 +98,14 @@ void LauncherClient::Connect(const platform::NativeString& install_prefix) {
     }
     Wait(kWaitBetweenAttempts);
   }
-  if (AcceptedInAnotherSession(socket_)) {
+  // Where the application of another session accepted, it would get the document and the user
+  // who opened it would see nothing. Whatever cannot be told counts as ours: a wrong answer must
+  // never refuse the user's own application.
+  const std::optional<std::uint32_t> owner = AcceptingProcess(socket_);
+  const std::optional<std::uint32_t> their_session = owner ? SessionOf(*owner) : std::nullopt;
+  const std::optional<std::uint32_t> our_session =
+      their_session ? SessionOf(platform::GetCurrentProcessId()) : std::nullopt;
+  if (their_session && our_session && *their_session != *our_session) {
     platform::closesocket(socket_);
     platform::WSACleanup();
     Fail(
@@ -108,6 +113,11 @@ void LauncherClient::Connect(const platform::NativeString& install_prefix) {
         "was not opened.\n\nA document can only be opened in Orbedo from the session it runs in: "
         "open it there, or ask that user to close Orbedo, and open it again.",
         kLauncherCaption, "Orbedo is running in another session");
+  }
+  // Windows lets a program take the foreground only when the foreground program allows it, and
+  // the application was not started by the program the user is looking at; the launcher was.
+  if (owner) {
+    platform::AllowSetForegroundWindow(*owner);
   }
 }
 
@@ -123,26 +133,21 @@ bool LauncherClient::TryConnect() {
   }
   AddressList addresses(resolved);
 
-  for (const addrinfo* address = addresses.get(); address; address = address->ai_next) {
-    socket_ = platform::socket(address->ai_family, address->ai_socktype, address->ai_protocol);
-    if (socket_ == platform::kInvalidSocket) {
-      addresses.reset();
-      platform::WSACleanup();
-      Fail("Socket error", kLauncherCaption, "Socket failed");
+  bool connected = ConnectToAny(addresses, socket_);
+  // A refusal while the application listens is a full queue, not an absent application.
+  for (int retry = 0; !connected && retry < kFullQueueRetries && ListenerAmong(addresses.get());
+       ++retry) {
+    if (retry > 0) {
+      Wait(kFullQueuePause);
     }
-    // Where the system does not take it, a refusal is only reported later: nothing else changes.
-    platform::WSAIoctlNoSynRetransmissions(socket_);
-    if (platform::connect(socket_, address->ai_addr, address->ai_addrlen) !=
-        platform::kSocketError) {
-      return true;  // The socket library stays started for Send.
-    }
-    platform::closesocket(socket_);
-    socket_ = platform::kInvalidSocket;
+    connected = ConnectToAny(addresses, socket_);
   }
 
   addresses.reset();
-  platform::WSACleanup();
-  return false;
+  if (!connected) {
+    platform::WSACleanup();
+  }
+  return connected;  // When connected, the socket library stays started for Send.
 }
 
 void LauncherClient::StartMainApplication(const platform::NativeString& install_prefix) {
@@ -150,12 +155,18 @@ void LauncherClient::StartMainApplication(const platform::NativeString& install_
   // application name, Windows would try C:\Program.exe first for an installation under
   // C:\Program Files.
   const platform::NativeString application = install_prefix + kMainApplication;
-  platform::NativeString command_line = NATIVE_TEXT('"') + application + NATIVE_TEXT('"');
+  const auto start = [&](bool break_away_from_job, platform::ProcessHandles* started) {
+    platform::NativeString command_line = NATIVE_TEXT('"') + application + NATIVE_TEXT('"');
+    return platform::CreateProcessW(application.c_str(), command_line.data(), break_away_from_job,
+                                    started);
+  };
+  // A program that runs its children in a job that ends them all when it closes would end Orbedo,
+  // and the user's unsaved work, with the launcher: it leaves the job where the job allows it.
+  const bool in_job = platform::IsProcessInJob();
 
   // An empty prefix names no folder: the program is never looked for in the current one.
   platform::ProcessHandles started;
-  if (install_prefix.empty() ||
-      !platform::CreateProcessW(application.c_str(), command_line.data(), &started)) {
+  if (install_prefix.empty() || !((in_job && start(true, &started)) || start(false, &started))) {
     Fail("Orbedo launcher failed to start Orbedo.exe", "Couldn't start Orbedo",
          "Couldn't start Orbedo");
   }

@@ -80,41 +80,58 @@ int getpeername(Socket socket, sockaddr_in* address);
 // control (before Windows 8, Wine); POSIX, which reports a refusal at once, does nothing.
 int WSAIoctlNoSynRetransmissions(Socket socket);
 
-// Who accepted a connection: the owner of its server side, from the system's table of IPv4 TCP
-// connections. Where Windows has sessions the host build has users: there the owner is the user
-// id of the socket, ProcessIdToSessionId gives back that same id, and GetCurrentProcessId the
-// launcher's effective user id.
+// How one call that fills a buffer with a system table went. A table can grow between two calls:
+// kTooSmall says what it needed at that moment.
+enum class TableRead { kRead, kTooSmall, kFailed };
+
+// Who accepted a connection, and whether anything listens: the owners of sockets, from the
+// system's table of IPv4 TCP sockets. Where Windows has sessions the host build has users: there
+// the owner is the user id of the socket, ProcessIdToSessionId gives back that same id, and
+// GetCurrentProcessId the launcher's effective user id.
 struct TcpConnection {
   sockaddr_in local;
-  sockaddr_in remote;
+  sockaddr_in remote;  // 0.0.0.0:0 for a listening socket.
   // The owning process id; empty where the system does not say (Wine says 0 for every row).
   std::optional<std::uint32_t> owner;
 };
-// GetExtendedTcpTable, connections only, among them the one from `local` to `remote` if it
-// exists (the host build asks for that one only); empty when the table cannot be read.
-std::optional<std::vector<TcpConnection>> GetExtendedTcpTable(const sockaddr_in& local,
-                                                              const sockaddr_in& remote);
+enum class TcpRows { kConnections, kListeners };
+// One call of GetExtendedTcpTable for the rows of `kind` with a buffer of `*size` bytes: the rows
+// in `table`, or kTooSmall with `*size` set to the bytes the table needs now. Among the rows is
+// the socket from `local` to `remote` if it exists: the host build asks the kernel for that one
+// only, and finds a listener on `local` where `remote` is 0.0.0.0:0.
+TableRead GetExtendedTcpTable(TcpRows kind, const sockaddr_in& local, const sockaddr_in& remote,
+                              std::uint32_t* size, std::vector<TcpConnection>* table);
 // The session the process `owner` runs in; empty when it cannot be told. Windows answers only
 // callers that may open the process, which another user's process does not allow a standard user.
 std::optional<std::uint32_t> ProcessIdToSessionId(std::uint32_t owner);
-// The session of `owner` as the system's list of processes (NtQuerySystemInformation) gives it,
-// which any user may read; empty when it is not in the list. Never needed on POSIX, where the
-// owner is a user already.
-std::optional<std::uint32_t> NtQuerySystemInformationSessionId(std::uint32_t owner);
+// One call of NtQuerySystemInformation for the system's list of processes, which any user may
+// read, with a buffer of `*size` bytes: the session of `owner` in `session` (empty when it is not
+// in the list), or kTooSmall with `*size` set to the bytes the list needs now (0 where the system
+// does not say). Never needed on POSIX, where the owner is a user already.
+TableRead NtQuerySystemInformationSessionId(std::uint32_t owner, std::uint32_t* size,
+                                            std::optional<std::uint32_t>* session);
 std::uint32_t GetCurrentProcessId();
 
+// Whether the launcher runs in a job object, whose processes may all be ended together.
+bool IsProcessInJob();
 // Starts `application` with `command_line` (a writable buffer, as Windows wants it) and no
-// inherited handles. Returns false when the program cannot be started.
+// inherited handles; outside the launcher's job with `break_away_from_job`, which the job may
+// refuse. Returns false when the program cannot be started.
 bool CreateProcessW(const NativeChar* application, NativeChar* command_line,
-                    ProcessHandles* started);
+                    bool break_away_from_job, ProcessHandles* started);
 void CloseHandle(Handle handle);
 
 // The path of the launcher's own executable file as the system loaded it; empty when it cannot be
 // told.
 NativeString GetModuleFileNameW();
 
-// A modal error box with an OK button and no owner window; returns once it is dismissed.
+// A modal error box with an OK button and no owner window, brought in front of the user's other
+// windows; returns once it is dismissed.
 void MessageBoxA(const char* text, const char* caption);
+
+// Lets the process `process` bring its window to the foreground, a right that Windows gives only
+// to the foreground process and those it names. Nothing where it fails.
+void AllowSetForegroundWindow(std::uint32_t process);
 
 // The wait between connection attempts. SleepFor may return early; callers that need the full
 // duration compare MonotonicNow with their deadline and sleep again.

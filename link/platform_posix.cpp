@@ -81,11 +81,11 @@ int getpeername(Socket socket, sockaddr_in* address) {
 
 int WSAIoctlNoSynRetransmissions(Socket) { return 0; }
 
-std::optional<std::vector<TcpConnection>> GetExtendedTcpTable(const sockaddr_in& local,
-                                                              const sockaddr_in& remote) {
-  // The kernel looks up this one connection (sock_diag). The whole table, /proc/net/tcp, would
-  // cost in proportion to every connection of the machine, those in TIME_WAIT included: a
-  // thousand launches a minute made each one ten times slower.
+TableRead GetExtendedTcpTable(TcpRows, const sockaddr_in& local, const sockaddr_in& remote,
+                              std::uint32_t*, std::vector<TcpConnection>* table) {
+  // The kernel looks up this one socket (sock_diag), a listener where `remote` is 0.0.0.0:0. The
+  // whole table, /proc/net/tcp, would cost in proportion to every connection of the machine,
+  // those in TIME_WAIT included: a thousand launches a minute made each one ten times slower.
   struct {
     nlmsghdr header;
     inet_diag_req_v2 request;
@@ -104,7 +104,7 @@ std::optional<std::vector<TcpConnection>> GetExtendedTcpTable(const sockaddr_in&
 
   const int diag = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
   if (diag < 0) {
-    return std::nullopt;
+    return TableRead::kFailed;
   }
   alignas(nlmsghdr) char reply[512];
   ssize_t length = -1;
@@ -112,28 +112,31 @@ std::optional<std::vector<TcpConnection>> GetExtendedTcpTable(const sockaddr_in&
     length = ::recv(diag, reply, sizeof reply, 0);
   }
   ::close(diag);
-  // One message: the socket found, or an error (ENOENT: no such connection).
+  // One message: the socket found, or an error (ENOENT: no such socket).
   const auto* header = reinterpret_cast<const nlmsghdr*>(reply);
   if (length < static_cast<ssize_t>(NLMSG_LENGTH(sizeof(inet_diag_msg))) ||
       header->nlmsg_type != SOCK_DIAG_BY_FAMILY ||
       header->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg))) {
-    return std::nullopt;
+    return TableRead::kFailed;
   }
   const auto* found = reinterpret_cast<const inet_diag_msg*>(reply + NLMSG_HDRLEN);
-  return std::vector{TcpConnection{IPv4End(found->id.idiag_src[0], found->id.idiag_sport),
-                                   IPv4End(found->id.idiag_dst[0], found->id.idiag_dport),
-                                   found->idiag_uid}};
+  table->push_back({IPv4End(found->id.idiag_src[0], found->id.idiag_sport),
+                    IPv4End(found->id.idiag_dst[0], found->id.idiag_dport), found->idiag_uid});
+  return TableRead::kRead;
 }
 
 std::optional<std::uint32_t> ProcessIdToSessionId(std::uint32_t owner) { return owner; }
 
-std::optional<std::uint32_t> NtQuerySystemInformationSessionId(std::uint32_t) {
-  return std::nullopt;
+TableRead NtQuerySystemInformationSessionId(std::uint32_t, std::uint32_t*,
+                                            std::optional<std::uint32_t>*) {
+  return TableRead::kFailed;
 }
 
 std::uint32_t GetCurrentProcessId() { return ::geteuid(); }
 
-bool CreateProcessW(const char* application, char* command_line, ProcessHandles* started) {
+bool IsProcessInJob() { return false; }
+
+bool CreateProcessW(const char* application, char* command_line, bool, ProcessHandles* started) {
   // Windows starts the main application without the launcher's handles; here its standard
   // streams go to /dev/null, so that it never holds the launcher's output open.
   posix_spawn_file_actions_t actions;
@@ -167,6 +170,10 @@ NativeString GetModuleFileNameW() {
     return {};
   }
   return NativeString(path, static_cast<std::size_t>(length));
+}
+
+void AllowSetForegroundWindow(std::uint32_t) {
+  // No foreground to give: a desktop's window manager decides.
 }
 
 void MessageBoxA(const char* text, const char* caption) {

@@ -108,37 +108,38 @@ int WSAIoctlNoSynRetransmissions(Socket socket) {
                     &returned, nullptr, nullptr);
 }
 
-std::optional<std::vector<TcpConnection>> GetExtendedTcpTable(const sockaddr_in&,
-                                                              const sockaddr_in&) {
+TableRead GetExtendedTcpTable(TcpRows kind, const sockaddr_in&, const sockaddr_in&,
+                              std::uint32_t* size, std::vector<TcpConnection>* table) {
   // iphlpapi is loaded on demand, as user32 is: an import would be looked up beside the launcher.
+  // Once loaded it stays, as a launch may read the table several times.
   using GetTableFunction = DWORD(WINAPI*)(PVOID, PDWORD, BOOL, ULONG, TCP_TABLE_CLASS, ULONG);
-  const SystemLibrary iphlpapi(L"iphlpapi.dll");
-  const auto get_table = iphlpapi.Find<GetTableFunction>("GetExtendedTcpTable");
+  static const HMODULE iphlpapi = reinterpret_cast<HMODULE>(LoadSystemLibrary(L"iphlpapi.dll"));
+  const auto get_table = FunctionNamed<GetTableFunction>(iphlpapi, "GetExtendedTcpTable");
   if (!get_table) {
-    return std::nullopt;
+    return TableRead::kFailed;
   }
-  // The table may grow between being measured and being read: then it is measured again. In
-  // DWORDs, which the rows are made of, for their alignment.
-  std::vector<DWORD> buffer;
-  DWORD size = 0;
-  DWORD result = ERROR_INSUFFICIENT_BUFFER;
-  for (int tries = 0; tries < 3 && result == ERROR_INSUFFICIENT_BUFFER; ++tries) {
-    buffer.resize(size / sizeof(DWORD) + 1);
-    size = static_cast<DWORD>(buffer.size() * sizeof(DWORD));
-    result = get_table(buffer.data(), &size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_CONNECTIONS, 0);
+  // In DWORDs, which the rows are made of, for their alignment.
+  std::vector<DWORD> buffer(*size / sizeof(DWORD) + 1);
+  DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(DWORD));
+  const DWORD result = get_table(
+      buffer.data(), &bytes, FALSE, AF_INET,
+      kind == TcpRows::kListeners ? TCP_TABLE_OWNER_PID_LISTENER : TCP_TABLE_OWNER_PID_CONNECTIONS,
+      0);
+  if (result == ERROR_INSUFFICIENT_BUFFER) {
+    *size = bytes;
+    return TableRead::kTooSmall;
   }
   if (result != NO_ERROR) {
-    return std::nullopt;
+    return TableRead::kFailed;
   }
-  const auto* table = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(buffer.data());
-  std::vector<TcpConnection> connections;
-  for (DWORD i = 0; i < table->dwNumEntries; ++i) {
-    const MIB_TCPROW_OWNER_PID& row = table->table[i];
-    connections.push_back(
+  const auto* rows = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(buffer.data());
+  for (DWORD i = 0; i < rows->dwNumEntries; ++i) {
+    const MIB_TCPROW_OWNER_PID& row = rows->table[i];
+    table->push_back(
         {IPv4End(row.dwLocalAddr, row.dwLocalPort), IPv4End(row.dwRemoteAddr, row.dwRemotePort),
          row.dwOwningPid ? std::optional<std::uint32_t>(row.dwOwningPid) : std::nullopt});
   }
-  return connections;
+  return TableRead::kRead;
 }
 
 std::optional<std::uint32_t> ProcessIdToSessionId(std::uint32_t owner) {
@@ -149,38 +150,38 @@ std::optional<std::uint32_t> ProcessIdToSessionId(std::uint32_t owner) {
   return session;
 }
 
-std::optional<std::uint32_t> NtQuerySystemInformationSessionId(std::uint32_t owner) {
+TableRead NtQuerySystemInformationSessionId(std::uint32_t owner, std::uint32_t* size,
+                                            std::optional<std::uint32_t>* session) {
   // ntdll is in every process from its start: nothing is loaded.
   using QueryFunction = NTSTATUS(NTAPI*)(SYSTEM_INFORMATION_CLASS, PVOID, ULONG, PULONG);
   const auto query =
       FunctionNamed<QueryFunction>(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation");
   if (!query) {
-    return std::nullopt;
+    return TableRead::kFailed;
   }
-  // The list grows with every process started between being measured and being read: room for
-  // more then. In 8-byte units, for the alignment of its entries.
   constexpr NTSTATUS kTooSmall = static_cast<NTSTATUS>(0xC0000004);  // STATUS_INFO_LENGTH_MISMATCH
-  std::vector<std::uint64_t> buffer(1 << 15);
-  NTSTATUS status = kTooSmall;
-  for (int tries = 0; tries < 3 && status == kTooSmall; ++tries) {
-    ULONG needed = 0;
-    status = query(SystemProcessInformation, buffer.data(),
-                   static_cast<ULONG>(buffer.size() * sizeof buffer[0]), &needed);
-    if (status == kTooSmall) {
-      buffer.resize(needed / sizeof buffer[0] + (1 << 12));
-    }
+  // In 8-byte units, for the alignment of its entries.
+  std::vector<std::uint64_t> buffer(*size / sizeof(std::uint64_t) + 1);
+  ULONG needed = 0;
+  const NTSTATUS status = query(SystemProcessInformation, buffer.data(),
+                                static_cast<ULONG>(buffer.size() * sizeof buffer[0]), &needed);
+  if (status == kTooSmall) {
+    *size = needed;
+    return TableRead::kTooSmall;
   }
   if (status < 0) {
-    return std::nullopt;
+    return TableRead::kFailed;
   }
   const auto* entry = reinterpret_cast<const unsigned char*>(buffer.data());
   for (;;) {
     const auto* process = reinterpret_cast<const SYSTEM_PROCESS_INFORMATION*>(entry);
     if (reinterpret_cast<std::uintptr_t>(process->UniqueProcessId) == owner) {
-      return process->SessionId;
+      *session = process->SessionId;
+      return TableRead::kRead;
     }
     if (process->NextEntryOffset == 0) {
-      return std::nullopt;
+      *session = std::nullopt;
+      return TableRead::kRead;
     }
     entry += process->NextEntryOffset;
   }
@@ -188,11 +189,18 @@ std::optional<std::uint32_t> NtQuerySystemInformationSessionId(std::uint32_t own
 
 std::uint32_t GetCurrentProcessId() { return ::GetCurrentProcessId(); }
 
-bool CreateProcessW(const wchar_t* application, wchar_t* command_line, ProcessHandles* started) {
+bool IsProcessInJob() {
+  BOOL in_job = FALSE;
+  return ::IsProcessInJob(::GetCurrentProcess(), nullptr, &in_job) && in_job;
+}
+
+bool CreateProcessW(const wchar_t* application, wchar_t* command_line, bool break_away_from_job,
+                    ProcessHandles* started) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
-  if (!::CreateProcessW(application, command_line, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+  if (!::CreateProcessW(application, command_line, nullptr, nullptr, FALSE,
+                        break_away_from_job ? CREATE_BREAKAWAY_FROM_JOB : 0, nullptr, nullptr,
                         &startup, &process)) {
     return false;
   }
@@ -220,7 +228,17 @@ void MessageBoxA(const char* text, const char* caption) {
   using MessageBoxFunction = int(WINAPI*)(HWND, LPCSTR, LPCSTR, UINT);
   const SystemLibrary user32(L"user32.dll");
   if (const auto show = user32.Find<MessageBoxFunction>("MessageBoxA")) {
-    show(nullptr, text, caption, MB_ICONERROR);
+    // A failure may come half a minute after the double-click, when the user looks at other
+    // windows: the box comes to the front and stays there, still without an owner.
+    show(nullptr, text, caption, MB_ICONERROR | MB_SETFOREGROUND | MB_TOPMOST);
+  }
+}
+
+void AllowSetForegroundWindow(std::uint32_t process) {
+  using AllowFunction = BOOL(WINAPI*)(DWORD);
+  const SystemLibrary user32(L"user32.dll");
+  if (const auto allow = user32.Find<AllowFunction>("AllowSetForegroundWindow")) {
+    allow(process);
   }
 }
 

@@ -50,6 +50,22 @@ platform::TcpConnection TcpRow(std::uint16_t local_port, std::uint16_t remote_po
   return {Loopback(local_port), Loopback(remote_port), owner};
 }
 
+platform::TcpConnection ListenerRow(std::uint32_t address, std::uint16_t port) {
+  platform::TcpConnection row = {Loopback(port), {}, 777};
+  row.local.sin_addr.s_addr = htonl(address);
+  return row;
+}
+
+bool ScriptedTableSize::Fits(std::uint32_t* offered_size) {
+  offered.push_back(*offered_size);
+  size += growth;
+  if (*offered_size >= size) {
+    return true;
+  }
+  *offered_size = says_size ? size : 0;
+  return false;
+}
+
 int FakePlatform::Count(const std::string& prefix) const {
   int count = 0;
   for (const std::string& call : calls) {
@@ -89,8 +105,8 @@ int getaddrinfo(const char* node, const char* service, const addrinfo* hints, ad
     address->ai_family = AF_INET;
     address->ai_socktype = SOCK_STREAM;
     address->ai_protocol = IPPROTO_TCP;
-    address->ai_addrlen = sizeof(sockaddr);
-    address->ai_addr = reinterpret_cast<sockaddr*>(new sockaddr{});
+    address->ai_addrlen = sizeof(sockaddr_in);
+    address->ai_addr = reinterpret_cast<sockaddr*>(new sockaddr_in(Loopback(kApplicationPort)));
     address->ai_next = list;
     list = address;
   }
@@ -104,7 +120,7 @@ void freeaddrinfo(addrinfo* list) {
   --Fake().unfreed_address_lists;
   while (list) {
     addrinfo* next = list->ai_next;
-    delete reinterpret_cast<sockaddr*>(list->ai_addr);
+    delete reinterpret_cast<sockaddr_in*>(list->ai_addr);
     delete list;
     list = next;
   }
@@ -122,7 +138,7 @@ Socket socket(int family, int type, int protocol) {
 
 int connect(Socket socket, const sockaddr* address, std::size_t length) {
   Fake().calls.push_back("connect");
-  if (socket != kFirstSocket || address == nullptr || length != sizeof(sockaddr)) {
+  if (socket != kFirstSocket || address == nullptr || length != sizeof(sockaddr_in)) {
     return kSocketError;
   }
   return TakeFront(Fake().connect_results, false) ? 0 : kSocketError;
@@ -182,10 +198,23 @@ int WSAIoctlNoSynRetransmissions(Socket socket) {
   return socket == kFirstSocket ? Fake().ioctl_result : kSocketError;
 }
 
-std::optional<std::vector<TcpConnection>> GetExtendedTcpTable(const sockaddr_in&,
-                                                              const sockaddr_in&) {
-  Fake().calls.push_back("GetExtendedTcpTable");
-  return Fake().tcp_table;
+TableRead GetExtendedTcpTable(TcpRows kind, const sockaddr_in&, const sockaddr_in&,
+                              std::uint32_t* size, std::vector<TcpConnection>* table) {
+  const bool listeners = kind == TcpRows::kListeners;
+  Fake().calls.push_back(listeners ? "GetExtendedTcpTable listeners"
+                                   : "GetExtendedTcpTable connections");
+  if (!Fake().tcp_table) {
+    return TableRead::kFailed;
+  }
+  if (!Fake().tcp_table_size.Fits(size)) {
+    return TableRead::kTooSmall;
+  }
+  for (const TcpConnection& row : *Fake().tcp_table) {
+    if ((row.remote.sin_port == 0) == listeners) {
+      table->push_back(row);
+    }
+  }
+  return TableRead::kRead;
 }
 
 std::optional<std::uint32_t> ProcessIdToSessionId(std::uint32_t owner) {
@@ -193,9 +222,14 @@ std::optional<std::uint32_t> ProcessIdToSessionId(std::uint32_t owner) {
   return Find(Fake().sessions, owner);
 }
 
-std::optional<std::uint32_t> NtQuerySystemInformationSessionId(std::uint32_t owner) {
+TableRead NtQuerySystemInformationSessionId(std::uint32_t owner, std::uint32_t* size,
+                                            std::optional<std::uint32_t>* session) {
   Fake().calls.push_back("NtQuerySystemInformationSessionId " + std::to_string(owner));
-  return Find(Fake().listed_sessions, owner);
+  if (!Fake().process_list_size.Fits(size)) {
+    return TableRead::kTooSmall;
+  }
+  *session = Find(Fake().listed_sessions, owner);
+  return TableRead::kRead;
 }
 
 std::uint32_t GetCurrentProcessId() { return kLauncherProcess; }
@@ -205,9 +239,13 @@ NativeString GetModuleFileNameW() {
   return Fake().module_file_name;
 }
 
-bool CreateProcessW(const char* application, char* command_line, ProcessHandles* started) {
-  Fake().calls.push_back(std::string("CreateProcessW ") + application + " " + command_line);
-  if (!Fake().create_process_result) {
+bool IsProcessInJob() { return Fake().in_job; }
+
+bool CreateProcessW(const char* application, char* command_line, bool break_away_from_job,
+                    ProcessHandles* started) {
+  Fake().calls.push_back(std::string("CreateProcessW ") + application + " " + command_line +
+                         (break_away_from_job ? " breaking away from the job" : ""));
+  if (!Fake().create_process_result || (break_away_from_job && !Fake().job_allows_breakaway)) {
     return false;
   }
   started->process = kProcessHandle;
@@ -221,6 +259,10 @@ void CloseHandle(Handle handle) {
                          : handle == kThreadHandle ? "CloseHandle thread"
                                                    : "CloseHandle ?");
   --Fake().open_handles;
+}
+
+void AllowSetForegroundWindow(std::uint32_t process) {
+  Fake().calls.push_back("AllowSetForegroundWindow " + std::to_string(process));
 }
 
 void MessageBoxA(const char* text, const char* caption) {

@@ -22,6 +22,20 @@ inline constexpr std::uint32_t kLauncherSession = 1;
 // The row of the TCP table for one end of a connection between two loopback ports.
 platform::TcpConnection TcpRow(std::uint16_t local_port, std::uint16_t remote_port,
                                std::optional<std::uint32_t> owner);
+// The row of a socket listening on `port` of the IPv4 address `address` (in host byte order).
+platform::TcpConnection ListenerRow(std::uint32_t address, std::uint16_t port);
+
+// What a table that needs `size` bytes, and grows by `growth` at every call, answers a call that
+// offers `*offered` bytes: false, with `*offered` set to the size needed (or 0 where the system
+// does not say it), when they are too few.
+struct ScriptedTableSize {
+  std::uint32_t size = 0;
+  std::uint32_t growth = 0;
+  bool says_size = true;
+  std::vector<std::uint32_t> offered;  // What each call offered.
+
+  bool Fits(std::uint32_t* offered_size);
+};
 
 struct FakePlatform {
   // What the calls answer.
@@ -37,14 +51,18 @@ struct FakePlatform {
   std::deque<platform::Clock::duration> sleep_cut_short_to;  // Per sleep; then full sleeps.
   int ioctl_result = 0;
   bool socket_names_known = true;
-  // The table of connections (empty: it cannot be read), with the server side of the launcher's
+  // The table of TCP sockets (empty: it cannot be read), with the server side of the launcher's
   // connection owned by the launcher's own session, and the sessions of the processes.
   std::optional<std::vector<platform::TcpConnection>> tcp_table = std::vector{
       TcpRow(kApplicationPort, kLauncherPort, 777), TcpRow(kLauncherPort, kApplicationPort, 0)};
+  ScriptedTableSize tcp_table_size;
   std::map<std::uint32_t, std::uint32_t> sessions = {{777, kLauncherSession},
                                                      {kLauncherProcess, kLauncherSession}};
   // The sessions in the system's list of processes, for those that may not be opened.
   std::map<std::uint32_t, std::uint32_t> listed_sessions;
+  ScriptedTableSize process_list_size;
+  bool in_job = false;
+  bool job_allows_breakaway = true;
   std::string module_file_name = "/opt/orbedo/Orbedo-Launcher.exe";
   bool system_folder_search_known = true;  // Whether LoadLibraryExW takes kSystemFolder.
   std::wstring system_directory = L"C:\\Windows\\System32";

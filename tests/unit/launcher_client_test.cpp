@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -13,16 +14,27 @@ namespace {
 using std::chrono::seconds;
 using Calls = std::vector<std::string>;
 
-const Calls kRefusedAttempt = {"WSAStartup",   "getaddrinfo 127.0.0.1 46157",
-                               "socket 2 1 6", "WSAIoctlNoSynRetransmissions",
-                               "connect",      "closesocket",
-                               "freeaddrinfo", "WSACleanup"};
+// Refused, and nothing listens: a full queue would have been tried again.
+const Calls kRefusedAttempt = {"WSAStartup",
+                               "getaddrinfo 127.0.0.1 46157",
+                               "socket 2 1 6",
+                               "WSAIoctlNoSynRetransmissions",
+                               "connect",
+                               "closesocket",
+                               "GetExtendedTcpTable listeners",
+                               "freeaddrinfo",
+                               "WSACleanup"};
 const Calls kAcceptedAttempt = {"WSAStartup",   "getaddrinfo 127.0.0.1 46157",
                                 "socket 2 1 6", "WSAIoctlNoSynRetransmissions",
                                 "connect",      "freeaddrinfo"};
-// Finding out who accepted: the owner of the server side is process 777.
-const Calls kOwnerLookup = {"getsockname", "getpeername", "GetExtendedTcpTable",
-                            "ProcessIdToSessionId 777", "ProcessIdToSessionId 4242"};
+// Finding out who accepted: the owner of the server side is process 777, of the launcher's own
+// session, which may then bring its window to the front.
+const Calls kOwnerLookup = {"getsockname",
+                            "getpeername",
+                            "GetExtendedTcpTable connections",
+                            "ProcessIdToSessionId 777",
+                            "ProcessIdToSessionId 4242",
+                            "AllowSetForegroundWindow 777"};
 const Calls kStart = {
     "CreateProcessW C:\\Apps\\Orbedo\\Orbedo.exe \"C:\\Apps\\Orbedo\\Orbedo.exe\"",
     "CloseHandle process", "CloseHandle thread"};
@@ -132,7 +144,8 @@ TEST_F(LauncherClientTest, RefusesAConnectionThatAnotherSessionAccepted) {
                                 kStart,
                                 kWait,
                                 kAcceptedAttempt,
-                                kOwnerLookup,
+                                {"getsockname", "getpeername", "GetExtendedTcpTable connections",
+                                 "ProcessIdToSessionId 777", "ProcessIdToSessionId 4242"},
                                 {"closesocket", "WSACleanup", kAnotherSessionBox}}));
 }
 
@@ -155,9 +168,105 @@ TEST_F(LauncherClientTest, SendsWhenTheProcessListSaysTheSessionIsOurs) {
   EXPECT_EQ(Fake().sent, "[\"a\"]<EOF>");
 }
 
+// On a Remote Desktop server connections and processes come and go between two calls.
+TEST_F(LauncherClientTest, ReadsTablesThatGrowAtEveryCall) {
+  Fake().connect_results = {true};
+  // Another user's application, known only from the process list: both tables are read.
+  Fake().sessions.erase(777);
+  Fake().listed_sessions = {{777, 2}};
+  // 3,000 rows of 24 bytes, one more at every call; a process list of 2,000 processes, one more
+  // at every call, that does not say how large it is.
+  Fake().tcp_table_size.size = 3000 * 24;
+  Fake().tcp_table_size.growth = 24;
+  Fake().process_list_size.size = 2000 * 640;
+  Fake().process_list_size.growth = 640;
+  Fake().process_list_size.says_size = false;
+  EXPECT_EQ(Launch(), "Orbedo is running in another session");
+  EXPECT_EQ(Fake().sent, "");
+  // The first buffers are tens of kilobytes, and each later one larger than the last.
+  EXPECT_GE(Fake().tcp_table_size.offered.front(), 32768u);
+  for (const auto* offered : {&Fake().tcp_table_size.offered, &Fake().process_list_size.offered}) {
+    EXPECT_TRUE(std::is_sorted(offered->begin(), offered->end()));
+    EXPECT_EQ(std::adjacent_find(offered->begin(), offered->end()), offered->end());
+  }
+}
+
+// Windows refuses a connection with a reset when the listener's queue is full.
+TEST_F(LauncherClientTest, TriesAFullQueueAgainBeforeStartingAnything) {
+  for (const std::uint32_t address : {INADDR_LOOPBACK, INADDR_ANY}) {
+    ResetFake();
+    Fake().tcp_table->push_back(ListenerRow(address, kApplicationPort));
+    Fake().connect_results = {false, false, false, true};
+    EXPECT_EQ(Launch(), "");
+    EXPECT_EQ(Fake().sent, "[\"a\"]<EOF>");
+    EXPECT_EQ(Fake().Count("CreateProcessW"), 0);
+    EXPECT_EQ(Fake().Count("WSAStartup"), 1);
+    // At once, then half a second apart.
+    EXPECT_EQ(Fake().Count("GetExtendedTcpTable listeners"), 3);
+    EXPECT_EQ(Fake().Count("SleepFor 500ms"), 2);
+    EXPECT_EQ(Elapsed(), seconds(1));
+  }
+}
+
+TEST_F(LauncherClientTest, StartsTheApplicationOnceTheFullQueueRetriesAreUsedUp) {
+  Fake().tcp_table->push_back(ListenerRow(INADDR_LOOPBACK, kApplicationPort));
+  Fake().connect_results = {false, false, false, false, false, true};
+  EXPECT_EQ(Launch(), "");
+  // Five tries within about two seconds, then the attempt has failed as any other.
+  const auto start = std::find(Fake().calls.begin(), Fake().calls.end(), kStart[0]);
+  ASSERT_NE(start, Fake().calls.end());
+  EXPECT_EQ(std::count(Fake().calls.begin(), start, "connect"), 5);
+  EXPECT_EQ(std::count(Fake().calls.begin(), start, "SleepFor 500ms"), 3);
+  EXPECT_EQ(Fake().now - platform::Clock::time_point(), std::chrono::milliseconds(11500));
+}
+
+TEST_F(LauncherClientTest, TakesNoOtherListenerForTheApplication) {
+  // Another port, or another address than the one refused: nothing listens for the launcher.
+  Fake().tcp_table->push_back(ListenerRow(INADDR_LOOPBACK, kApplicationPort + 1));
+  Fake().tcp_table->push_back(ListenerRow(INADDR_LOOPBACK + 1, kApplicationPort));
+  Fake().connect_results = {false, true};
+  EXPECT_EQ(Launch(), "");
+  EXPECT_EQ(Fake().calls,
+            Join({kRefusedAttempt, kStart, kWait, kAcceptedAttempt, kOwnerLookup, kExchange}));
+}
+
+TEST_F(LauncherClientTest, StartsTheApplicationAsBeforeWhenTheTableCannotBeRead) {
+  Fake().tcp_table.reset();
+  Fake().connect_results = {false, true};
+  EXPECT_EQ(Launch(), "");
+  Calls owner_unknown(kOwnerLookup.begin(), kOwnerLookup.begin() + 3);
+  EXPECT_EQ(Fake().calls,
+            Join({kRefusedAttempt, kStart, kWait, kAcceptedAttempt, owner_unknown, kExchange}));
+}
+
+// A program that runs its children in a job that ends them when it closes would end Orbedo too.
+TEST_F(LauncherClientTest, StartsTheApplicationOutsideTheLaunchersJobWhereTheJobAllows) {
+  const std::string breaking_away = kStart[0] + " breaking away from the job";
+  Fake().in_job = true;
+  Fake().connect_results = {false, true};
+  EXPECT_EQ(Launch(), "");
+  EXPECT_EQ(Fake().Count("CreateProcessW"), 1);
+  EXPECT_EQ(Fake().Count(breaking_away), 1);
+
+  // A job that does not let its processes leave: started in it, as before.
+  ResetFake();
+  Fake().in_job = true;
+  Fake().job_allows_breakaway = false;
+  Fake().connect_results = {false, true};
+  EXPECT_EQ(Launch(), "");
+  EXPECT_EQ(Fake().calls, Join({kRefusedAttempt,
+                                {breaking_away},
+                                kStart,
+                                kWait,
+                                kAcceptedAttempt,
+                                kOwnerLookup,
+                                kExchange}));
+}
+
 struct UnknownOwner {
   const char* name;
   void (*script)(FakePlatform&);
+  bool owner_known;  // Only its session is not.
 };
 
 void PrintTo(const UnknownOwner& owner, std::ostream* out) { *out << owner.name; }
@@ -176,6 +285,7 @@ TEST_P(LauncherClientUnknownOwnerTest, SendsAsWhenTheOwnerIsOurs) {
   EXPECT_EQ(Launch(), "");
   EXPECT_EQ(Fake().sent, "[\"a\"]<EOF>");
   EXPECT_EQ(Fake().Count("MessageBoxA"), 0);
+  EXPECT_EQ(Fake().Count("AllowSetForegroundWindow"), GetParam().owner_known ? 1 : 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -186,18 +296,28 @@ INSTANTIATE_TEST_SUITE_P(
                        // The launcher's own end, and the server side of another launcher's.
                        fake.tcp_table = std::vector{TcpRow(kLauncherPort, kApplicationPort, 778),
                                                     TcpRow(kApplicationPort, 50001, 779)};
-                     }},
+                     },
+                     false},
         UnknownOwner{"OwnerNotSaid",
                      [](FakePlatform& fake) {
                        fake.tcp_table =
                            std::vector{TcpRow(kApplicationPort, kLauncherPort, std::nullopt)};
-                     }},
-        UnknownOwner{"TableUnreadable", [](FakePlatform& fake) { fake.tcp_table.reset(); }},
-        UnknownOwner{"OwnerNotQueryable", [](FakePlatform& fake) { fake.sessions.erase(777); }},
+                     },
+                     false},
+        UnknownOwner{"TableUnreadable", [](FakePlatform& fake) { fake.tcp_table.reset(); }, false},
+        UnknownOwner{"TableNeverLargeEnough",
+                     // It says no size, and five tries of growing by half fall far short.
+                     [](FakePlatform& fake) {
+                       fake.tcp_table_size.size = 0xFFFFFFFF;
+                       fake.tcp_table_size.says_size = false;
+                     },
+                     false},
+        UnknownOwner{"OwnerNotQueryable", [](FakePlatform& fake) { fake.sessions.erase(777); },
+                     true},
         UnknownOwner{"OwnSessionUnknown",
-                     [](FakePlatform& fake) { fake.sessions.erase(kLauncherProcess); }},
+                     [](FakePlatform& fake) { fake.sessions.erase(kLauncherProcess); }, true},
         UnknownOwner{"SocketNamesUnknown",
-                     [](FakePlatform& fake) { fake.socket_names_known = false; }}),
+                     [](FakePlatform& fake) { fake.socket_names_known = false; }, false}),
     [](const testing::TestParamInfo<UnknownOwner>& owner) { return owner.param.name; });
 
 TEST_F(LauncherClientTest, GivesUpAfterFourAttemptsAndThreeWaits) {
@@ -212,9 +332,10 @@ TEST_F(LauncherClientTest, SleepsAgainAfterAnEarlyWakeUp) {
   Fake().sleep_cut_short_to = {seconds(3), std::chrono::milliseconds(6999)};
   EXPECT_EQ(Launch(), "");
   EXPECT_EQ(Fake().Count("SleepFor"), 3);
-  EXPECT_EQ(Fake().calls[11], "SleepFor 10000ms");
-  EXPECT_EQ(Fake().calls[12], "SleepFor 7000ms");
-  EXPECT_EQ(Fake().calls[13], "SleepFor 1ms");
+  const auto sleeps = std::find(Fake().calls.begin(), Fake().calls.end(), "SleepFor 10000ms");
+  ASSERT_LE(sleeps + 3, Fake().calls.end());
+  EXPECT_EQ(Calls(sleeps, sleeps + 3),
+            (Calls{"SleepFor 10000ms", "SleepFor 7000ms", "SleepFor 1ms"}));
   EXPECT_EQ(Fake().now - platform::Clock::time_point(), seconds(10));
 }
 

@@ -43,6 +43,15 @@ def tagged_pids(tag):
     return pids
 
 
+def command_line(pid):
+    """The command line of the process `pid`, or b"" once it has ended."""
+    try:
+        with open(f"/proc/{pid}/cmdline", "rb") as command:
+            return command.read()
+    except OSError:
+        return b""
+
+
 def kill_tagged(tag):
     for pid in tagged_pids(tag):
         try:

@@ -1,7 +1,8 @@
 // Prints the session of its own process as the launcher's platform calls tell it: from
 // ProcessIdToSessionId, and from the system's list of processes, which the launcher reads for the
 // processes it may not open; then what that list says of a process that does not exist. "-"
-// stands for no answer.
+// stands for no answer. The list is read as a growing one is: a first buffer far too small must
+// be told what the list needs.
 
 #include <windows.h>
 
@@ -21,13 +22,29 @@ void Print(const std::optional<std::uint32_t>& session) {
   }
 }
 
+std::optional<std::uint32_t> Listed(std::uint32_t process) {
+  std::uint32_t size = 16;
+  std::optional<std::uint32_t> session;
+  if (platform::NtQuerySystemInformationSessionId(process, &size, &session) !=
+          platform::TableRead::kTooSmall ||
+      size <= 16) {
+    return std::nullopt;
+  }
+  size += size / 2;
+  if (platform::NtQuerySystemInformationSessionId(process, &size, &session) !=
+      platform::TableRead::kRead) {
+    return std::nullopt;
+  }
+  return session;
+}
+
 }  // namespace
 
 int main() {
   const std::uint32_t self = platform::GetCurrentProcessId();
   Print(platform::ProcessIdToSessionId(self));
-  Print(platform::NtQuerySystemInformationSessionId(self));
+  Print(Listed(self));
   // Process ids are multiples of 4.
-  Print(platform::NtQuerySystemInformationSessionId(0xFFFFFFF1));
+  Print(Listed(0xFFFFFFF1));
   return 0;
 }

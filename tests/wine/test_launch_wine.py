@@ -16,6 +16,7 @@ DECOY = os.environ["DECOY"]
 START_EXACTLY = os.environ["START_EXACTLY"]
 ARGUMENT_WAYS = os.environ["ARGUMENT_WAYS"]
 PROCESS_SESSIONS = os.environ["PROCESS_SESSIONS"]
+IN_JOB = os.environ["IN_JOB"]
 
 
 def awkward_command_lines():
@@ -158,6 +159,24 @@ class WineLaunchTest(wine.WineTestCase):
         self.assertEqual(sorted(self.received_arguments()),
                          [b"C:\\Data\\bare.pdb", b"C:\\Data\\unquoted.pdb",
                           b"Files\\Orbedo\\Orbedo-Launcher.exe"])
+
+    def test_the_started_application_outlives_the_job_of_the_launchers_starter(self):
+        # As from a tool that runs its children in a job that ends them all when it closes: the
+        # job is closed once the launcher has started Orbedo.exe.
+        launcher = self.session.install(LAUNCHER, "C:\\Jobbed\\Orbedo-Launcher.exe")
+        self.session.install(STAND_IN, "C:\\Jobbed\\Orbedo.exe")
+        in_job = self.session.install(IN_JOB, "C:\\tools\\in_job.exe")
+        run = harness.Run([*wine.WINE, in_job, self.session.windows_path(self.ready), launcher,
+                           "C:\\Data\\1crn.pdb"], env=self.environment())
+        self.assertEqual(run.status, 0, run.stderr)
+
+        def running(program):
+            return [pid for pid in harness.tagged_pids(self.tag)
+                    if program in harness.command_line(pid)]
+        # The launcher was in the job and ends with it; Orbedo.exe left the job and lives on.
+        harness.wait_until(lambda: not running(b"Orbedo-Launcher.exe"), 30, "the launcher to end")
+        time.sleep(1)
+        self.assertTrue(running(b"Jobbed\\Orbedo.exe"), "Orbedo.exe ended with the job")
 
     def test_the_process_list_gives_the_session_of_a_process(self):
         # Wine says no owner in its table of connections, so no launch reaches the list: read

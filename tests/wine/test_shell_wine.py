@@ -241,13 +241,8 @@ class ShellTest(RegistryTestCase):
 
     def running_copies(self):
         """The Unix pids of the copies of the installed main application this test started."""
-        def is_copy(pid):
-            try:
-                with open(f"/proc/{pid}/cmdline", "rb") as command_line:
-                    return b"Orbedo\\Orbedo.exe" in command_line.read()
-            except OSError:
-                return False
-        return [pid for pid in harness.tagged_pids(self.tag) if is_copy(pid)]
+        return [pid for pid in harness.tagged_pids(self.tag)
+                if b"Orbedo\\Orbedo.exe" in harness.command_line(pid)]
 
     def shown_icons(self, locations):
         """The pixels of the large icon at each "path,index" location, loaded as the shell does."""

@@ -1,6 +1,7 @@
 #include "launcher/launch.h"
 
 #include <cstdio>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -8,17 +9,20 @@
 #include "launcher/ansi_argument.h"
 #include "launcher/launch_request.h"
 #include "link/launcher_client.h"
+#ifdef _WIN32
+#include "launcher/selection.h"
+#endif
 
 namespace {
 
 // Only the length of the launcher's own file name matters: it is cut off its path by count.
 constexpr std::size_t kLauncherFileNameLength = sizeof("Orbedo-Launcher.exe") - 1;
 
-// What the request carries of one argument.
+// What the request carries of one document.
 #ifdef _WIN32
-std::string RequestArgument(const wchar_t* argument) { return AnsiArgument(argument); }
+std::string RequestArgument(const std::wstring& document) { return AnsiArgument(document); }
 #else
-std::string RequestArgument(const char* argument) { return argument; }
+std::string RequestArgument(const std::string& document) { return document; }
 #endif
 
 int Failed(const std::runtime_error& error) {
@@ -43,15 +47,15 @@ platform::NativeString InstallPrefix(const platform::NativeString& launcher_path
   return module.substr(0, module.find_last_of(platform::kPathSeparators) + 1);
 }
 
-int Launch(int argc, const platform::NativeChar* const* argv) {
-  // A POSIX caller may pass no arguments at all, not even the program's path.
-  const platform::NativeString install_prefix = InstallPrefix(argc > 0 ? argv[0] : NATIVE_TEXT(""));
+int Launch(const platform::NativeString& launcher_path,
+           const std::vector<platform::NativeString>& documents) {
+  const platform::NativeString install_prefix = InstallPrefix(launcher_path);
 
-  // An argument that cannot be passed on is refused before anything is started or sent.
+  // A document that cannot be passed on is refused before anything is started or sent.
   std::vector<std::string> arguments;
   try {
-    for (int i = 1; i < argc; ++i) {
-      arguments.push_back(RequestArgument(argv[i]));
+    for (const platform::NativeString& document : documents) {
+      arguments.push_back(RequestArgument(document));
     }
   } catch (const std::runtime_error& error) {
     return Failed(error);
@@ -67,3 +71,27 @@ int Launch(int argc, const platform::NativeChar* const* argv) {
   }
   return kLaunchDelivered;
 }
+
+int Launch(int argc, const platform::NativeChar* const* argv) {
+  // A POSIX caller may pass no arguments at all, not even the program's path.
+  if (argc == 0) {
+    return Launch(NATIVE_TEXT(""), {});
+  }
+  return Launch(argv[0], {argv + 1, argv + argc});
+}
+
+#ifdef _WIN32
+int LaunchSelection(const wchar_t* launcher_path) {
+  std::optional<std::vector<std::wstring>> documents;
+  try {
+    documents = ReceiveSelection();
+  } catch (const std::runtime_error& error) {
+    return Failed(error);
+  }
+  // Activated and let go of without a drop: there is nothing to open.
+  if (!documents) {
+    return kLaunchDelivered;
+  }
+  return Launch(launcher_path, *documents);
+}
+#endif

@@ -3,6 +3,8 @@
 #ifndef LAUNCHER_LAUNCH_H_
 #define LAUNCHER_LAUNCH_H_
 
+#include <vector>
+
 #include "link/platform.h"
 
 // Exit statuses of the launcher.
@@ -14,8 +16,19 @@ inline constexpr int kLaunchFailed = 1;
 // the launcher's own file, or "" when that cannot be told.
 platform::NativeString InstallPrefix(const platform::NativeString& launcher_path);
 
-// Hands arguments 1 to argc - 1 to the main application. Returns the exit status. The arguments
-// are the system's own: UTF-16 on Windows, bytes on POSIX.
+// Hands `documents` to the main application, which `launcher_path`, the launcher's path as it was
+// invoked, tells where to start from. Returns the exit status. The documents are the system's own
+// text: UTF-16 on Windows, bytes on POSIX.
+int Launch(const platform::NativeString& launcher_path,
+           const std::vector<platform::NativeString>& documents);
+
+// Hands arguments 1 to argc - 1 of the command line to the main application.
 int Launch(int argc, const platform::NativeChar* const* argv);
+
+#ifdef _WIN32
+// Hands the documents of a selection dropped on the launcher's class to the main application
+// (launcher/selection.h): the launch for COM's start of the launcher.
+int LaunchSelection(const wchar_t* launcher_path);
+#endif
 
 #endif  // LAUNCHER_LAUNCH_H_

@@ -14,22 +14,13 @@
 namespace platform {
 namespace {
 
-// The function `name` of `module` as a `Function`; null when either is missing.
-template <typename Function>
-Function FunctionNamed(HMODULE module, const char* name) {
-  const FARPROC found = module ? ::GetProcAddress(module, name) : nullptr;
-  // -Wcast-function-type accepts a cast between unrelated function types through void (*)().
-  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
-}
-
 // A system DLL, loaded for one use and freed after it.
 class SystemLibrary {
  public:
-  explicit SystemLibrary(const wchar_t* name)
-      : module_(reinterpret_cast<HMODULE>(LoadSystemLibrary(name))) {}
+  explicit SystemLibrary(const wchar_t* name) : module_(LoadSystemLibrary(name)) {}
   ~SystemLibrary() {
     if (module_) {
-      ::FreeLibrary(module_);
+      ::FreeLibrary(reinterpret_cast<HMODULE>(module_));
     }
   }
   SystemLibrary(const SystemLibrary&) = delete;
@@ -42,7 +33,7 @@ class SystemLibrary {
   }
 
  private:
-  const HMODULE module_;
+  const Module module_;
 };
 
 sockaddr_in IPv4End(DWORD address, DWORD port) {
@@ -113,7 +104,7 @@ TableRead GetExtendedTcpTable(TcpRows kind, const sockaddr_in&, const sockaddr_i
   // iphlpapi is loaded on demand, as user32 is: an import would be looked up beside the launcher.
   // Once loaded it stays, as a launch may read the table several times.
   using GetTableFunction = DWORD(WINAPI*)(PVOID, PDWORD, BOOL, ULONG, TCP_TABLE_CLASS, ULONG);
-  static const HMODULE iphlpapi = reinterpret_cast<HMODULE>(LoadSystemLibrary(L"iphlpapi.dll"));
+  static const Module iphlpapi = LoadSystemLibrary(L"iphlpapi.dll");
   const auto get_table = FunctionNamed<GetTableFunction>(iphlpapi, "GetExtendedTcpTable");
   if (!get_table) {
     return TableRead::kFailed;
@@ -154,8 +145,8 @@ TableRead NtQuerySystemInformationSessionId(std::uint32_t owner, std::uint32_t* 
                                             std::optional<std::uint32_t>* session) {
   // ntdll is in every process from its start: nothing is loaded.
   using QueryFunction = NTSTATUS(NTAPI*)(SYSTEM_INFORMATION_CLASS, PVOID, ULONG, PULONG);
-  const auto query =
-      FunctionNamed<QueryFunction>(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation");
+  const auto query = FunctionNamed<QueryFunction>(
+      reinterpret_cast<Module>(::GetModuleHandleW(L"ntdll.dll")), "NtQuerySystemInformation");
   if (!query) {
     return TableRead::kFailed;
   }

@@ -60,6 +60,24 @@ TEST_F(LaunchTest, TakesAnEmptyArgumentVector) {
   EXPECT_EQ(Fake().Count("CreateProcessW /opt/orbedo/Orbedo.exe"), 1);
 }
 
+TEST_F(LaunchTest, DocumentsFromElsewhereLaunchAsTheCommandLinesArgumentsWould) {
+  // As Explorer's selection hands them over: the launcher's path from COM's command line, the
+  // documents from the drop.
+  const std::vector<std::string> documents = {"C:\\Data\\1crn.pdb", "C:\\Data\\ligand set\\x.sdf",
+                                              "", "a\"b/c"};
+  const char* argv[] = {"C:\\Apps\\Orbedo\\Orbedo-Launcher.exe", documents[0].c_str(),
+                        documents[1].c_str(), documents[2].c_str(), documents[3].c_str()};
+  Fake().connect_results = {false, true};
+  EXPECT_EQ(Launch(5, argv), kLaunchDelivered);
+  const FakePlatform command_line = Fake();
+
+  ResetFake();
+  Fake().connect_results = {false, true};
+  EXPECT_EQ(Launch(argv[0], documents), kLaunchDelivered);
+  EXPECT_EQ(Fake().sent, command_line.sent);
+  EXPECT_EQ(Fake().calls, command_line.calls);
+}
+
 TEST_F(LaunchTest, ReportsAFailureOnOneLineOfStandardError) {
   Fake().create_process_result = false;
   const char* argv[] = {"C:\\Apps\\Orbedo\\Orbedo-Launcher.exe", "C:\\Data\\1crn.pdb"};

@@ -48,8 +48,11 @@ class WineSession:
             self.display = ":" + display.readline().strip()
 
     def _make_prefix(self):
+        # The first program run in a new prefix boots it; were that program wineboot -i, the prefix
+        # would be booted twice, with two service managers, and COM's activations would fail now
+        # and then.
         with open(os.path.join(self.root.name, "wineboot.log"), "wb") as log:
-            subprocess.run([*WINE, "wineboot", "-i"], env=self.environment(),
+            subprocess.run([*WINE, "cmd", "/c", "exit"], env=self.environment(),
                            stdin=subprocess.DEVNULL, stdout=log, stderr=log, timeout=180,
                            check=True)
 

@@ -1,8 +1,8 @@
 """The document types as the desktop shell sees them under Wine, installed by the package with
 msiexec: opened through their association (also under names the ANSI code page cannot hold, and
-several at once) and shown with their icons; the package's removal, upgrade, downgrade and chosen
-folder, next to other programs' values. And the registry files of docs/registration, imported and
-removed."""
+several at once) and shown with their icons; the package's removal, upgrade, downgrade, repair,
+chosen folder and refusal without Orbedo.exe, next to other programs' values, without and with its
+user interface. And the registry files of docs/registration, imported and removed."""
 
 import csv
 import os
@@ -31,6 +31,7 @@ MACHINE_CLASSES = r"HKEY_LOCAL_MACHINE\SOFTWARE\Classes"
 USER_CLASSES = r"HKEY_CURRENT_USER\Software\Classes"
 PRODUCTS = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 INSTALL_FOLDER = "C:\\Program Files\\Orbedo"
+CLASS_ID = "{AB4AAF10-92E1-4AD1-A051-6225D83BEE1A}"
 
 with open(os.path.join(ICONS, "icons.tsv"), newline="") as table:
     ROWS = list(csv.DictReader(table, delimiter="\t"))
@@ -85,7 +86,7 @@ def string(data):
 
 
 def orbedo_entries(keys):
-    return [key for key in keys if "orbedo" in key] + [
+    return [key for key in keys if "orbedo" in key or CLASS_ID.lower() in key] + [
         f"{key}: {name}={data}" for key, values in keys.items()
         for name, data in values.items() if "orbedo" in (name + data).lower()]
 
@@ -176,12 +177,43 @@ class ShellTest(RegistryTestCase):
             raise
 
     @classmethod
-    def msiexec(cls, action, package, *properties):
-        """Runs msiexec without a user interface on `package`, a file or a product code."""
+    def msiexec(cls, action, package, *properties, interface="/qn"):
+        """Runs msiexec on `package`, a file or a product code, without a user interface unless
+        `interface` says otherwise, and returns its log."""
         if os.path.exists(package):
             package = cls.session.windows_path(package)
-        harness.Run([*wine.WINE, "msiexec", action, package, "/qn", *properties],
-                    env=cls.session.environment())
+        log = os.path.join(cls.session.root.name, "msiexec.log")
+        if os.path.exists(log):
+            os.remove(log)
+        harness.Run([*wine.WINE, "msiexec", action, package, interface, "/l*",
+                     cls.session.windows_path(log), *properties], env=cls.session.environment())
+        if not os.path.exists(log):
+            return ""
+        with open(log, "rb") as f:
+            return f.read().decode("latin-1")
+
+    def install_as_a_double_click_does(self, package, *properties):
+        """Installs with the reduced user interface, whose sequence runs the searches before the
+        install: under /qn only the install's own sequence runs."""
+        log = self.msiexec("/i", package, *properties, interface="/qr")
+        self.assertRegex(log, r"Action start [\d:]+: ExecuteAction\.", "no user-interface sequence")
+
+    @classmethod
+    def newer_package(cls):
+        """A package of the next version, whose launcher differs, built once: its path, its
+        version and its launcher's bytes."""
+        if not hasattr(cls, "newer"):
+            major, minor, patch, tweak = map(int, VERSION.split("."))
+            version = f"{major}.{minor}.{patch + 1}.{tweak}"
+            path = os.path.join(cls.session.root.name, "newer")
+            with open(LAUNCHER, "rb") as launcher:
+                newer_launcher = launcher.read() + b"newer"
+            with open(path + ".exe", "wb") as f:
+                f.write(newer_launcher)
+            subprocess.run([MAKE_PACKAGE, "pack", "--version", version, "--launcher",
+                            path + ".exe", "--output", path + ".msi"], check=True)
+            cls.newer = path + ".msi", version, newer_launcher
+        return cls.newer
 
     def products(self):
         """{product code: its values} of every Orbedo Launcher in Apps & features."""
@@ -313,24 +345,16 @@ class ShellTest(RegistryTestCase):
     def test_a_newer_package_replaces_the_installed_one_and_an_older_one_is_refused(self):
         self.addCleanup(self.restore_standard_install)
         [(code, values)] = self.products().items()
-        self.assertEqual((values['"DisplayVersion"'], values['"Publisher"']),
-                         (f'"{VERSION}"', '"Orbedo"'))
+        self.assertEqual((values['"DisplayVersion"'], values['"Publisher"'],
+                          string(values['"InstallLocation"']), values['"NoModify"']),
+                         (f'"{VERSION}"', '"Orbedo"', INSTALL_FOLDER + "\\", "dword:00000001"))
         # Apps & features shows the icon that Windows Installer keeps for the product.
         with open(os.path.join(ICONS, APPLICATION["file"]), "rb") as icon:
             self.assertEqual(self.installed_file(f"C:\\windows\\Installer\\{code}\\app.ico"),
                              icon.read())
 
-        major, minor, patch, tweak = map(int, VERSION.split("."))
-        newer_version = f"{major}.{minor}.{patch + 1}.{tweak}"
-        newer = os.path.join(self.files.name, "newer")
-        with open(LAUNCHER, "rb") as launcher:
-            newer_launcher = launcher.read() + b"newer"
-        with open(newer + ".exe", "wb") as f:
-            f.write(newer_launcher)
-        subprocess.run([MAKE_PACKAGE, "pack", "--version", newer_version, "--launcher",
-                        newer + ".exe", "--output", newer + ".msi"], check=True)
-
-        self.msiexec("/i", newer + ".msi")
+        newer, newer_version, newer_launcher = self.newer_package()
+        self.msiexec("/i", newer)
         [(newer_code, values)] = self.products().items()
         self.assertNotEqual(newer_code, code)
         self.assertEqual(values['"DisplayVersion"'], f'"{newer_version}"')
@@ -339,12 +363,14 @@ class ShellTest(RegistryTestCase):
         self.assertEqual(list(self.products()), [newer_code])
         self.assertTrue(self.installed_file(self.launcher) == newer_launcher, "downgraded")
 
-    def test_installs_in_the_folder_given_and_is_removed_from_there(self):
+    def test_installs_in_the_folder_given_and_upgrades_there_as_a_double_click_does(self):
         self.addCleanup(self.restore_standard_install)
         self.msiexec("/x", PACKAGE)
         folder = "C:\\Lab Tools\\Orbedo"
         launcher = folder + "\\Orbedo-Launcher.exe"
-        self.msiexec("/i", PACKAGE, f"INSTALLFOLDER={folder}")
+        self.session.install(STAND_IN, folder + "\\Orbedo.exe")
+        self.addCleanup(os.remove, self.session.unix_path(folder + "\\Orbedo.exe"))
+        self.install_as_a_double_click_does(PACKAGE, f"INSTALLFOLDER={folder}")
         self.assert_no_file(self.launcher)
         with open(LAUNCHER, "rb") as built:
             self.assertTrue(self.installed_file(launcher) == built.read(), "not installed there")
@@ -352,13 +378,64 @@ class ShellTest(RegistryTestCase):
         self.assertEqual(default(classes, "Orbedo.PDB\\shell\\open\\command"),
                          f'"{launcher}" "%1"')
         self.assertEqual(default(classes, "Orbedo.PDB\\DefaultIcon"), f"{launcher},-115")
+        self.assertEqual(default(classes, f"CLSID\\{CLASS_ID}\\LocalServer32"), f'"{launcher}"')
+        [values] = self.products().values()
+        self.assertEqual(string(values['"InstallLocation"']), folder + "\\")
         self.start_stand_in(self.stand_in)
         self.assertEqual(self.open_document("1crn.pdb"), 0, self.start_said())
         self.assertEqual(self.received_arguments(), [b"C:\\Data\\1crn.pdb"])
 
-        self.msiexec("/x", PACKAGE)
+        # The folder of the installed version, which the search found, is where the upgrade goes.
+        newer, _, newer_launcher = self.newer_package()
+        self.install_as_a_double_click_does(newer)
+        self.assert_no_file(self.launcher)
+        self.assertTrue(self.installed_file(launcher) == newer_launcher, "not upgraded there")
+        self.msiexec("/x", newer)
         self.assert_no_file(launcher)
         self.assertEqual(self.products(), {})
+
+    def test_refuses_a_folder_without_orbedo_exe_and_installs_nothing(self):
+        self.addCleanup(self.restore_standard_install)
+        self.msiexec("/x", PACKAGE)
+        orbedo = self.session.unix_path(INSTALL_FOLDER + "\\Orbedo.exe")
+        os.rename(orbedo, orbedo + ".away")
+        self.addCleanup(os.rename, orbedo + ".away", orbedo)
+        self.msiexec("/i", PACKAGE)
+        # With its user interface, the package says why, here of a folder that exists.
+        with open(os.path.join(self.files.name, "msiexec.log"), "wb") as log:
+            installing = subprocess.Popen(
+                [*wine.WINE, "msiexec", "/i", self.session.windows_path(PACKAGE), "/qr",
+                 "INSTALLFOLDER=C:\\tools"], env=self.environment(), stdin=subprocess.DEVNULL,
+                stdout=log, stderr=log)
+        self.addCleanup(installing.kill)
+        # Wine's caption for an install that fails.
+        self.assertEqual(self.dismiss_box("Install Failed"),
+                         b"The folder C:\\tools\\ does not hold Orbedo.exe. Install Orbedo first, "
+                         b"or give INSTALLFOLDER the folder that holds it.")
+        installing.wait(timeout=60)
+        self.assert_no_file(self.launcher)
+        self.assert_no_file("C:\\tools\\Orbedo-Launcher.exe")
+        # Of ours, only the extensions' defaults that the removal left, and no product.
+        left = orbedo_entries(self.export("HKEY_LOCAL_MACHINE\\SOFTWARE"))
+        self.assertEqual([entry for entry in left
+                          if not re.fullmatch(r'.*\\\.\w+: @="Orbedo\.\w+"', entry)], [])
+
+    def test_a_repair_restores_ours_and_leaves_a_default_another_program_took(self):
+        # A repair (msiexec /f, Apps & features) is an install with REINSTALL, which Wine's msiexec
+        # carries out, unlike /f with a product code or a package. Wine judges the components'
+        # conditions again and ignores NeverOverwrite: only the package's tables show that Windows
+        # keeps the other program's default too (tests/resources/test_package.py).
+        self.addCleanup(self.restore_standard_install)
+        self.write_other_programs_values(f"[{MACHINE_CLASSES}\\.cif]\n@=\"Other.CIF\"\n")
+        os.remove(self.session.unix_path(self.launcher))
+        self.import_text(f"[-{MACHINE_CLASSES}\\Orbedo.PDB\\DefaultIcon]\n")
+        self.msiexec("/i", PACKAGE, "REINSTALL=ALL", "REINSTALLMODE=omus")
+        with open(LAUNCHER, "rb") as built:
+            self.assertTrue(self.installed_file(self.launcher) == built.read(), "not repaired")
+        classes = self.export(MACHINE_CLASSES)
+        self.assertEqual(default(classes, "Orbedo.PDB\\DefaultIcon"), f"{self.launcher},-115")
+        self.assertEqual((default(classes, ".cif"), default(classes, ".pdb")),
+                         ("Other.CIF", "Orbedo.PDB"))
 
     def test_opens_documents_the_code_page_cannot_name_as_the_same_files(self):
         # The ANSI code page is 1252: it holds é (E9), but not β, α, nor fullwidth quotes

@@ -1,0 +1,215 @@
+"""The Windows Installer package's tables against the Windows Installer documentation: each rule
+is named after the page or the internal consistency evaluator (ICE) it follows, and checks what
+can be checked from the tables alone."""
+
+import csv
+import os
+import re
+import subprocess
+import unittest
+import xml.etree.ElementTree as ET
+
+import pefile
+
+PACKAGE = os.environ["PACKAGE"]
+LAUNCHER = os.environ["LAUNCHER"]
+SOURCE_DIR = os.environ["SOURCE_DIR"]
+CLASS_ID = "{AB4AAF10-92E1-4AD1-A051-6225D83BEE1A}"
+WIX = "{http://schemas.microsoft.com/wix/2006/wi}"
+
+REGISTRY_KEY_PATH, PERMANENT, TRANSITIVE, NEVER_OVERWRITE, WIN64 = 4, 16, 64, 128, 256
+GUID = re.compile(r"\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\}")
+SHORT_NAME = re.compile(r"[^\\/?|<>:*\"+,;=\[\] .]{1,8}(\.[^\\/?|<>:*\"+,;=\[\] .]{1,3})?")
+FILE_REFERENCE = re.compile(r"\[#([^\]]+)\]")
+
+
+def export(name):
+    """The rows of a table as {column: text}; a table the package lacks has none."""
+    done = subprocess.run(["msiinfo", "export", PACKAGE, name], capture_output=True, text=True)
+    if done.returncode:
+        return []
+    lines = done.stdout.splitlines()
+    return [dict(zip(lines[0].split("\t"), line.split("\t"))) for line in lines[3:]]
+
+
+def sequence(name):
+    return {row["Action"]: (int(row["Sequence"]), row["Condition"]) for row in export(name)}
+
+
+class PackageTablesTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.properties = {row["Property"]: row["Value"] for row in export("Property")}
+        cls.components = {row["Component"]: row for row in export("Component")}
+        cls.registry = export("Registry")
+        cls.searches = {row["Property"]: row["Signature_"] for row in export("AppSearch")}
+        cls.actions = {row["Action"]: row for row in export("CustomAction")}
+        cls.summary = dict(line.split(": ", 1) for line in subprocess.run(
+            ["msiinfo", "suminfo", PACKAGE], capture_output=True, text=True,
+            check=True).stdout.splitlines())
+
+    def test_searches_reach_the_install_from_its_user_interface(self):
+        # SecureCustomProperties Property, AppSearch Action: the searches run in the client.
+        conditions = " ".join(
+            [row["Condition"] for row in self.components.values()]
+            + [row["Condition"] for row in export("LaunchCondition")]
+            + [condition for table in ("InstallUISequence", "InstallExecuteSequence")
+               for _, condition in sequence(table).values()])
+        used = set(re.findall(r"\w+", conditions)) | {row["Directory"]
+                                                      for row in export("Directory")}
+        secure = self.properties.get("SecureCustomProperties", "").split(";")
+        self.assertIn("INSTALLFOLDER", used & set(self.searches))
+        self.assertEqual(sorted(used & set(self.searches) - set(secure)), [])
+
+    def test_extension_defaults_are_never_overwritten(self):
+        # Component Table (msidbComponentAttributesNeverOverwrite), REINSTALLMODE Property.
+        with open(os.path.join(SOURCE_DIR, "resources", "icons", "icons.tsv")) as table:
+            extensions = {row["ext"] for row in csv.DictReader(table, delimiter="\t")} - {"-"}
+        defaults = {row["Key"].rsplit("\\", 1)[-1]: self.components[row["Component_"]]
+                    for row in self.registry
+                    if row["Key"].rsplit("\\", 1)[-1].startswith(".") and not row["Name"]}
+        self.assertEqual(set(defaults), extensions)
+        for extension, component in defaults.items():
+            with self.subTest(extension):
+                attributes = int(component["Attributes"])
+                self.assertEqual(attributes & (REGISTRY_KEY_PATH | PERMANENT | NEVER_OVERWRITE
+                                               | TRANSITIVE),
+                                 REGISTRY_KEY_PATH | PERMANENT | NEVER_OVERWRITE)
+                self.assertTrue(component["Condition"], "written whoever owns the extension")
+
+    def test_launcher_file_row(self):
+        # File Table, File Versioning Rules, MsiFileHash Table, Filename (ICE03).
+        [row] = [row for row in export("File") if row["Component_"] == "Launcher"]
+        pe = pefile.PE(LAUNCHER)
+        fixed = pe.VS_FIXEDFILEINFO[0]
+        version = ".".join(str(part) for part in (
+            fixed.FileVersionMS >> 16, fixed.FileVersionMS & 0xFFFF,
+            fixed.FileVersionLS >> 16, fixed.FileVersionLS & 0xFFFF))
+        [translation] = [var.entry[b"Translation"] for info in pe.FileInfo[0]
+                         if info.Key == b"VarFileInfo" for var in info.Var]
+        self.assertEqual((row["Version"], row["Language"], int(row["FileSize"])),
+                         (version, str(int(translation.split()[0], 16)),
+                          os.path.getsize(LAUNCHER)))
+        self.assertEqual([hashed for hashed in export("MsiFileHash")
+                          if hashed["File_"] == row["File"]], [])
+        names = ([file["FileName"] for file in export("File")]
+                 + [row["FileName"] for row in export("Signature")]
+                 + [part for row in export("Directory") if row["Directory_Parent"]
+                    for part in row["DefaultDir"].split(":")])
+        for name in names:
+            self.assertRegex(name.split("|")[0], rf"^(\.|{SHORT_NAME.pattern})$")
+
+    def test_refuses_where_orbedo_exe_is_not_where_the_launcher_goes(self):
+        # LaunchCondition Table, DrLocator Table, RegLocator Table, Signature Table, ICE12.
+        conditions = [row for row in export("LaunchCondition")
+                      if row["Condition"].startswith("Installed OR ")]
+        self.assertEqual(len(conditions), 1, "no launch condition for a first install")
+        [condition] = conditions
+        self.assertIn("[INSTALLFOLDER]", condition["Description"])
+        found = condition["Condition"].split(" OR ", 1)[1]
+        [signature] = [row for row in export("Signature")
+                       if row["Signature"] == self.searches.get(found)]
+        self.assertEqual(signature["FileName"].split("|")[-1], "Orbedo.exe")
+        folder = self.searches["INSTALLFOLDER"]
+        located = {(row["Signature_"], row["Parent"], row["Path"], row["Depth"])
+                   for row in export("DrLocator")}
+        # In the folder the search of INSTALLFOLDER finds: an installed version's, else the one
+        # INSTALLFOLDER already names, given or set to the default before the searches.
+        self.assertEqual({row for row in located if row[0] in (signature["Signature"], folder)},
+                         {(signature["Signature"], folder, "", "0"),
+                          (folder, "", "[INSTALLFOLDER]", "0")})
+        [registry] = [row for row in export("RegLocator") if row["Signature_"] == folder]
+        self.assertEqual(int(registry["Type"]) & 0x0F, 0, "not a folder")
+        [(name, default)] = [(name, row) for name, row in self.actions.items()
+                             if row["Source"] == "INSTALLFOLDER"]
+        self.assertEqual(int(default["Type"]), 51)
+        self.assertRegex(default["Target"], r"^\[ProgramFiles64Folder\]")
+        for table in ("InstallUISequence", "InstallExecuteSequence"):
+            actions = sequence(table)
+            self.assertEqual(actions[name][1], "NOT INSTALLFOLDER")
+            self.assertLess(actions[name][0], actions["AppSearch"][0])
+            self.assertLess(actions["AppSearch"][0], actions["LaunchConditions"][0])
+
+    def test_registry_rows_follow_the_install_context_and_name_the_installed_launcher(self):
+        # Registry Table (root 0), ICE69, LocalServer32.
+        fragment = ET.parse(os.path.join(SOURCE_DIR, "resources", "installer", "launcher.wxs"))
+        shared = {element.get("Id") for element in fragment.iter(WIX + "Component")}
+        self.assertEqual({row["Root"] for row in self.registry if row["Component_"] in shared},
+                         {"0"})
+        features = {}
+        for row in export("FeatureComponents"):
+            features.setdefault(row["Component_"], set()).add(row["Feature_"])
+        files = {row["File"]: row["Component_"] for row in export("File")}
+        for row in self.registry:
+            for file in FILE_REFERENCE.findall(row["Value"]):
+                self.assertLessEqual(features[row["Component_"]], features.get(files[file], set()),
+                                     row)
+        server = [row["Value"] for row in self.registry
+                  if row["Key"] == f"CLSID\\{CLASS_ID}\\LocalServer32" and not row["Name"]]
+        self.assertEqual(server, ['"[#Launcher.exe]"'])
+
+    def test_add_remove_programs(self):
+        # ARPINSTALLLOCATION Property, ARPNOMODIFY Property.
+        self.assertEqual(self.properties.get("ARPNOMODIFY"), "1")
+        [(name, location)] = [(name, row) for name, row in self.actions.items()
+                              if row["Source"] == "ARPINSTALLLOCATION"]
+        self.assertEqual((int(location["Type"]), location["Target"]), (51, "[INSTALLFOLDER]"))
+        actions = sequence("InstallExecuteSequence")
+        self.assertLess(actions["CostFinalize"][0], actions[name][0])
+        self.assertLess(actions[name][0], actions["RegisterProduct"][0])
+
+    def test_components_and_features(self):
+        # ICE08, ICE21, Component Table (KeyPath).
+        guids = [row["ComponentId"] for row in self.components.values()]
+        self.assertEqual([guid for guid in guids if not GUID.fullmatch(guid)], [])
+        self.assertEqual(len(set(guids)), len(guids), "a GUID shared by two components")
+        featured = {row["Component_"] for row in export("FeatureComponents")}
+        self.assertEqual(set(self.components) - featured, set())
+        owners = {row["File"]: row["Component_"] for row in export("File")}
+        registry = {row["Registry"]: row["Component_"] for row in self.registry}
+        for name, row in self.components.items():
+            rows = registry if int(row["Attributes"]) & REGISTRY_KEY_PATH else owners
+            self.assertEqual(rows.get(row["KeyPath"]), name, f"{name}'s key path")
+
+    def test_64_bit_package(self):
+        # ICE80, Summary Information Stream (Template, Revision Number, Page Count, Word Count).
+        self.assertEqual(self.summary["Template"], "x64;" + self.properties["ProductLanguage"])
+        self.assertRegex(self.summary["Revision number (UUID)"], GUID)
+        self.assertGreaterEqual(int(self.summary["Version"].split()[0]), 200)
+        self.assertEqual(int(self.summary["Source"].split()[0]), 2, "not compressed")
+        for name in ("ProductCode", "UpgradeCode"):
+            self.assertRegex(self.properties[name], GUID)
+        self.assertEqual([name for name, row in self.components.items()
+                          if not int(row["Attributes"]) & WIN64], [])
+        self.assertEqual([row["Signature_"] for row in export("RegLocator")
+                          if not int(row["Type"]) & 0x10], [])
+        parents = {row["Directory"]: row["Directory_Parent"] for row in export("Directory")}
+        for row in self.components.values():
+            folder = row["Directory_"]
+            while folder not in ("ProgramFiles64Folder", ""):
+                folder = parents[folder]
+            self.assertEqual(folder, "ProgramFiles64Folder", row["Component"])
+
+    def test_sequences(self):
+        # ICE27, ICE68.
+        order = {"InstallUISequence": ["FindRelatedProducts", "AppSearch", "LaunchConditions",
+                                       "CostInitialize", "FileCost", "CostFinalize",
+                                       "ExecuteAction"],
+                 "InstallExecuteSequence": ["FindRelatedProducts", "AppSearch",
+                                            "LaunchConditions", "CostInitialize", "FileCost",
+                                            "CostFinalize", "InstallValidate",
+                                            "RemoveExistingProducts", "InstallInitialize",
+                                            "ProcessComponents", "InstallFiles",
+                                            "WriteRegistryValues", "RegisterProduct",
+                                            "PublishProduct", "InstallFinalize"]}
+        for table, actions in order.items():
+            numbers = sequence(table)
+            self.assertEqual(sorted(actions, key=lambda action: numbers[action][0]), actions)
+        for name, row in self.actions.items():
+            kind = int(row["Type"])
+            # No impersonation is for actions that run deferred, in the script.
+            self.assertFalse(kind & 0x800 and not kind & 0x400, f"{name} is of type {kind}")
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -20,6 +20,14 @@ DOCUMENTS = ["C:\\Data\\1crn.pdb", "/data/with space/ligand \"A\".sdf"]
 FLOOD_SIZE = 10 << 20
 
 
+def exchange(request):
+    """What the stand-in answers a client that sends `request`, read until it closes."""
+    with socket.create_connection(("127.0.0.1", harness.PORT)) as client:
+        client.settimeout(30)
+        client.sendall(request)
+        return b"".join(iter(lambda: client.recv(65536), b""))
+
+
 def trickle_an_endless_request(connection, stop):
     """Sends the beginning of a request, then a byte a second, until `stop` is set or the peer
     hangs up: never a whole request, and never silent for long."""
@@ -113,3 +121,16 @@ class MisbehavingPeerCases:
         self.assertEqual((run.status, run.stdout, run.stderr), (0, b"OK 2" + self.LINE_END, b""))
         self.assertEqual(self.received_arguments(), [d.encode() for d in DOCUMENTS])
         self.assertIsNone(stand_in.poll(), "the stand-in stopped serving")
+
+    def test_the_stand_in_answers_no_stranger_and_parses_a_large_selection_once(self):
+        stand_in = self.serve("answer", requests=3)
+        # What no launcher sends gets no reply at all: its sender may be anything.
+        self.assertEqual(exchange(b'("a")<EOF>'), b"")
+        # A selection of 20,000 documents, 5.3 MB: parsed after every read, it would take longer
+        # than the stand-in gives a request.
+        selection = [f"C:\\Data\\{i:05}\\".encode() + b"x" * 240 for i in range(20000)]
+        self.assertEqual(exchange(harness.expected_request(selection)), b"OK 20000")
+        run = self.launch(DOCUMENTS)
+        self.assertEqual((run.status, run.stdout), (0, b"OK 2" + self.LINE_END), run.stderr)
+        # It served all three, and says that one of them was no launcher's.
+        self.assertEqual(stand_in.wait(timeout=60), 1)

@@ -11,8 +11,7 @@
 //   STAND_IN_RECORD     a file to which the raw bytes of each request are appended
 //   STAND_IN_ARGUMENTS  a file to which each request's decoded arguments are appended, each
 //                       followed by NUL
-//   STAND_IN_REPLY      the reply (default "OK <number of arguments>", or
-//                       "ERROR malformed request")
+//   STAND_IN_REPLY      the reply (default "OK <number of arguments>")
 //   STAND_IN_BEHAVIOUR  how each connection is served, for the tests of a broken or hostile peer:
 //     answer            read the request, answer, close (the default)
 //     close-unread      close at once, reading nothing
@@ -22,7 +21,8 @@
 //     slow-read         read the request 256 bytes at a time, 5 ms apart, through a small
 //                       receive buffer, then answer
 // A connection that has not sent a whole request within 5 seconds of its accept is dropped
-// unanswered, so that one stalled peer cannot keep the launchers queued behind it waiting.
+// unanswered, so that one stalled peer cannot keep the launchers queued behind it waiting; so is
+// one that sends what no launcher sends.
 // Exit status: 0 when every connection was served, 1 otherwise. A copy started while another one
 // holds the port exits at once, quietly and with 0: when several documents are opened together,
 // each launcher starts the main application, and all but the first copy are redundant. Any other
@@ -102,9 +102,12 @@ constexpr std::size_t kFloodSize = 10 << 20;
 constexpr auto kTricklePause = std::chrono::milliseconds(10);
 constexpr int kSlowReadPiece = 256;
 constexpr auto kSlowReadPause = std::chrono::milliseconds(5);
-// Long enough for the longest request (about 98 KB) even read slowly, in under 3 seconds; short
-// enough that the launchers queued behind a stalled peer are not kept waiting long.
+// Long enough for the longest command line's request (about 98 KB) even read slowly, in under 3
+// seconds, and for a selection of thousands of documents; short enough that the launchers queued
+// behind a stalled peer are not kept waiting long.
 constexpr auto kRequestTimeLimit = std::chrono::seconds(5);
+// More than any selection's request: a peer that sends more is not a launcher.
+constexpr std::size_t kLargestRequest = std::size_t{256} << 20;
 
 struct Settings {
   bool listen = true;
@@ -256,33 +259,31 @@ Socket Accept(Socket listener, Clock::time_point deadline) {
 }
 
 // Reads one request, `piece` bytes at most at a time with `pause` after each: up to its
-// terminator, or whatever came before the peer closed, the request turned out malformed or
-// `deadline` passed.
+// terminator, or whatever came before the peer closed, the request turned out malformed or too
+// large, or `deadline` passed.
 std::string ReceiveRequest(Socket connection, int piece, Clock::duration pause,
                            Clock::time_point deadline, DecodedRequest* decoded) {
   std::string received;
   char buffer[4096];
   while (decoded->status == DecodedRequest::Status::kIncomplete &&
-         ReadableBefore(connection, deadline)) {
+         received.size() <= kLargestRequest && ReadableBefore(connection, deadline)) {
     const int count = Receive(connection, buffer, std::min<int>(piece, sizeof buffer));
     if (count <= 0) {
       break;
     }
     received.append(buffer, static_cast<std::size_t>(count));
-    *decoded = DecodeRequest(received);
+    // A request can end only with the read that brings the last byte of its terminator: parsing
+    // after every read would cost the square of a large selection's size.
+    if (std::memchr(buffer, '>', static_cast<std::size_t>(count))) {
+      *decoded = DecodeRequest(received);
+    }
     std::this_thread::sleep_for(pause);
   }
   return received;
 }
 
 std::string ReplyTo(const DecodedRequest& decoded, const char* configured) {
-  if (configured) {
-    return configured;
-  }
-  if (decoded.status != DecodedRequest::Status::kComplete) {
-    return "ERROR malformed request";
-  }
-  return "OK " + std::to_string(decoded.arguments.size());
+  return configured ? configured : "OK " + std::to_string(decoded.arguments.size());
 }
 
 // Sends `bytes` in pieces of `piece` bytes with `pause` between them; false when the peer stopped
@@ -325,9 +326,10 @@ bool Serve(Socket connection, const Settings& settings) {
     arguments += '\0';
   }
   AppendToFile(settings.arguments_file, arguments);
-  const bool complete = decoded.status == DecodedRequest::Status::kComplete;
-  if (!complete && Clock::now() >= deadline) {
-    return false;  // Dropped unanswered: a reply (a flood, say) could hold us again.
+  // What is not a launcher's request, whole, gets no answer: a reply (a flood, say) could hold us
+  // again, and whatever sent it may not be a launcher at all.
+  if (decoded.status != DecodedRequest::Status::kComplete) {
+    return false;
   }
 
   const std::string reply = ReplyTo(decoded, settings.reply);
@@ -336,13 +338,13 @@ bool Serve(Socket connection, const Settings& settings) {
       // Lingering for no time turns the caller's close into a reset.
       const linger abortive = {1, 0};
       SetOption(connection, SOL_SOCKET, SO_LINGER, abortive);
-      return complete;
+      return true;
     }
     case Behaviour::kTrickle: {
       // Each byte in a segment of its own, not held back until the previous one is acknowledged.
       const int no_delay = 1;
       SetOption(connection, IPPROTO_TCP, TCP_NODELAY, no_delay);
-      return SendAll(connection, reply, 1, kTricklePause) && complete;
+      return SendAll(connection, reply, 1, kTricklePause);
     }
     case Behaviour::kFlood: {
       std::string flood;
@@ -350,10 +352,10 @@ bool Serve(Socket connection, const Settings& settings) {
         flood += reply;
       }
       flood.resize(std::min(flood.size(), kFloodSize));
-      return SendAll(connection, flood, flood.size(), {}) && complete;
+      return SendAll(connection, flood, flood.size(), {});
     }
     default:
-      return SendAll(connection, reply, reply.size(), {}) && complete;
+      return SendAll(connection, reply, reply.size(), {});
   }
 }
 

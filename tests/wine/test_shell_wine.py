@@ -19,6 +19,7 @@ import wine  # noqa: E402
 LAUNCHER = os.environ["LAUNCHER"]
 STAND_IN = os.environ["STAND_IN"]
 ICON_PIXELS = os.environ["ICON_PIXELS"]
+DROP_FILES = os.environ["DROP_FILES"]
 PACKAGE = os.environ["PACKAGE"]
 MAKE_PACKAGE = os.environ["MAKE_PACKAGE"]
 VERSION = os.environ["VERSION"]
@@ -169,6 +170,7 @@ class ShellTest(RegistryTestCase):
             cls.installed_stand_in = cls.session.install(STAND_IN, INSTALL_FOLDER + "\\Orbedo.exe")
             cls.stand_in = cls.session.install(STAND_IN, "C:\\running\\Orbedo.exe")
             cls.icon_pixels = cls.session.install(ICON_PIXELS, "C:\\tools\\icon_pixels.exe")
+            cls.drop_files = cls.session.install(DROP_FILES, "C:\\tools\\drop_files.exe")
             cls.msiexec("/i", PACKAGE)
             cls.launcher = INSTALL_FOLDER + "\\Orbedo-Launcher.exe"
         except BaseException:
@@ -275,6 +277,22 @@ class ShellTest(RegistryTestCase):
         """The Unix pids of the copies of the installed main application this test started."""
         return [pid for pid in harness.tagged_pids(self.tag)
                 if b"Orbedo\\Orbedo.exe" in harness.command_line(pid)]
+
+    def running_launchers(self):
+        return [pid for pid in harness.tagged_pids(self.tag)
+                if b"Orbedo-Launcher.exe" in harness.command_line(pid)]
+
+    def drop(self, documents, *options):
+        """Opens `documents` as Explorer opens a selection, with drop_files (`options` are its
+        own), and returns the milliseconds that the Drop and the Release took together."""
+        listing = os.path.join(self.files.name, "selection.txt")
+        with open(listing, "w", encoding="utf-8") as f:
+            f.write("".join(document + "\n" for document in documents))
+        run = harness.Run([*wine.WINE, self.drop_files, *options,
+                           self.session.windows_path(listing)], env=self.environment())
+        self.assertEqual(run.status, 0, run.stderr)
+        _, dropping, releasing = map(float, run.stdout.split())
+        return dropping + releasing
 
     def shown_icons(self, locations):
         """The pixels of the large icon at each "path,index" location, loaded as the shell does."""
@@ -494,6 +512,38 @@ class ShellTest(RegistryTestCase):
         for request in expected:
             self.assertIn(request, record)
         harness.wait_until(lambda: not self.running_copies(), 10, "every copy to exit")
+
+    def test_a_selection_reaches_the_application_as_one_request(self):
+        # Nothing listens: the one launcher that Explorer's drop starts runs Orbedo.exe once, and
+        # its request lists every document in the order of the selection. Explorer waits in Drop
+        # and Release, which must not wait for the launch and its 10 seconds.
+        documents = [self.make_document(f"selected {i:02}.pdb") for i in (7, 3, *range(10, 28))]
+        documents[5] = self.make_document("\u03b2-sheet.pdb", b"beta sheet")
+        with self.subTest("nothing listens"):
+            self.assertLess(self.drop(documents), 5000)
+            harness.wait_until(lambda: not self.running_launchers(), 60, "the launcher to end")
+            harness.wait_until(lambda: not self.running_copies(), 10, "Orbedo.exe to end")
+            paths = self.received_arguments()
+            self.assertEqual(self.received_request(), harness.expected_request(paths))
+            self.assertEqual(len(paths), len(documents))
+            # As on a command line: what the code page cannot name, by its short name.
+            self.assertEqual(self.read_under_wine(paths.pop(5).decode("cp1252")), b"beta sheet")
+            self.assertEqual(paths, [d.encode() for i, d in enumerate(documents) if i != 5])
+
+        with self.subTest("Orbedo runs"):
+            for report in self.ready, self.record, self.arguments:
+                os.remove(report)
+            many = [self.make_document(f"many {i:03}.sdf") for i in range(200)]
+            self.start_stand_in(self.stand_in)
+            self.assertLess(self.drop(many), 5000)
+            harness.wait_until(lambda: not self.running_launchers(), 60, "the launcher to end")
+            self.assertEqual(self.received_arguments(), [d.encode() for d in many])
+
+    def test_a_launcher_activated_without_a_drop_ends_having_done_nothing(self):
+        self.drop([self.make_document("left.pdb")], "--no-drop")
+        harness.wait_until(lambda: not self.running_launchers(), 10, "the launcher to end")
+        self.assertFalse(os.path.exists(self.ready), "Orbedo.exe was started")
+        self.assertFalse(os.path.exists(self.record), "a request was sent")
 
 
 if __name__ == "__main__":

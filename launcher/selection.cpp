@@ -1,6 +1,8 @@
 #include "launcher/selection.h"
 
-// After the Windows Sockets headers that link/platform.h brings, as everywhere in the launcher.
+#include "link/platform.h"
+
+// After the Windows Sockets headers, which link/platform.h includes.
 #include <ole2.h>
 #include <shellapi.h>
 #include <shlobj.h>
@@ -9,7 +11,6 @@
 #include <stdexcept>
 #include <type_traits>
 
-#include "link/platform.h"
 #include "link/system_library.h"
 
 namespace {
@@ -154,6 +155,19 @@ std::optional<std::vector<std::wstring>> ItemPaths(const ShellFunctions& shell,
   return paths;
 }
 
+// QueryInterface of an object that is an `Interface` and nothing more.
+template <typename Interface>
+HRESULT QueryOnly(Interface* self, REFIID interface_id, void** object) {
+  if (!IsEqualIID(interface_id, __uuidof(IUnknown)) &&
+      !IsEqualIID(interface_id, __uuidof(Interface))) {
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  *object = self;
+  self->AddRef();
+  return S_OK;
+}
+
 // What was dropped, and what became of the drop target.
 struct Selection {
   std::optional<std::vector<std::wstring>> paths;  // Empty for a refused selection.
@@ -173,14 +187,7 @@ class DropTarget final : public IDropTarget {
   DropTarget& operator=(const DropTarget&) = delete;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID interface_id, void** object) override {
-    if (!IsEqualIID(interface_id, __uuidof(IUnknown)) &&
-        !IsEqualIID(interface_id, __uuidof(IDropTarget))) {
-      *object = nullptr;
-      return E_NOINTERFACE;
-    }
-    *object = static_cast<IDropTarget*>(this);
-    AddRef();
-    return S_OK;
+    return QueryOnly<IDropTarget>(this, interface_id, object);
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
   ULONG STDMETHODCALLTYPE Release() override {
@@ -236,13 +243,7 @@ class ClassObject final : public IClassFactory {
   ClassObject& operator=(const ClassObject&) = delete;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID interface_id, void** object) override {
-    if (!IsEqualIID(interface_id, __uuidof(IUnknown)) &&
-        !IsEqualIID(interface_id, __uuidof(IClassFactory))) {
-      *object = nullptr;
-      return E_NOINTERFACE;
-    }
-    *object = static_cast<IClassFactory*>(this);
-    return S_OK;
+    return QueryOnly<IClassFactory>(this, interface_id, object);
   }
   // It lives as long as the registration, whatever COM counts.
   ULONG STDMETHODCALLTYPE AddRef() override { return 2; }

@@ -309,7 +309,9 @@ std::optional<std::vector<std::wstring>> ReceiveSelection() {
     Serve(shell, changed.get(), kWaitForDrop,
           [&] { return selection.dropped || selection.left || selection.released; });
     // Explorer returns from its Release only once this apartment has answered it.
-    Serve(shell, changed.get(), kWaitForRelease, [&] { return selection.released; });
+    if (selection.dropped || selection.left) {
+      Serve(shell, changed.get(), kWaitForRelease, [&] { return selection.released; });
+    }
     shell.CoRevokeClassObject(registration);
   }
   shell.CoUninitialize();

@@ -169,6 +169,10 @@ void LauncherClient::StartMainApplication(const platform::NativeString& install_
     Fail("Orbedo launcher failed to start Orbedo.exe", "Couldn't start Orbedo",
          "Couldn't start Orbedo");
   }
+  // The right to the foreground, which the launcher has from the program the user works with, ends
+  // with the user's next input: passed on only once Orbedo accepts, after its start-up, it may be
+  // gone by then.
+  platform::AllowSetForegroundWindow(started.id);
   platform::CloseHandle(started.process);
   platform::CloseHandle(started.thread);
 }

@@ -56,6 +56,7 @@ using Handle = std::uintptr_t;
 struct ProcessHandles {
   Handle process = 0;
   Handle thread = 0;
+  std::uint32_t id = 0;
 };
 
 using Clock = std::chrono::steady_clock;

@@ -155,6 +155,7 @@ bool CreateProcessW(const char* application, char* command_line, bool, ProcessHa
   posix_spawn_file_actions_destroy(&actions);
   if (spawned) {
     started->process = static_cast<Handle>(pid);
+    started->id = static_cast<std::uint32_t>(pid);
   }
   return spawned;
 }

@@ -197,6 +197,7 @@ bool CreateProcessW(const wchar_t* application, wchar_t* command_line, bool brea
   }
   started->process = reinterpret_cast<Handle>(process.hProcess);
   started->thread = reinterpret_cast<Handle>(process.hThread);
+  started->id = process.dwProcessId;
   return true;
 }
 

@@ -250,6 +250,7 @@ bool CreateProcessW(const char* application, char* command_line, bool break_away
   }
   started->process = kProcessHandle;
   started->thread = kThreadHandle;
+  started->id = kStartedProcess;
   Fake().open_handles += 2;
   return true;
 }

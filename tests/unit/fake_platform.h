@@ -18,6 +18,7 @@ inline constexpr std::uint16_t kLauncherPort = 50000;
 inline constexpr std::uint16_t kApplicationPort = 46157;
 inline constexpr std::uint32_t kLauncherProcess = 4242;
 inline constexpr std::uint32_t kLauncherSession = 1;
+inline constexpr std::uint32_t kStartedProcess = 900;  // The main application the launcher starts.
 
 // The row of the TCP table for one end of a connection between two loopback ports.
 platform::TcpConnection TcpRow(std::uint16_t local_port, std::uint16_t remote_port,

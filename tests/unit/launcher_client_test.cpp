@@ -35,9 +35,11 @@ const Calls kOwnerLookup = {"getsockname",
                             "ProcessIdToSessionId 777",
                             "ProcessIdToSessionId 4242",
                             "AllowSetForegroundWindow 777"};
+// The started application may take the foreground as soon as it has a window, long before it
+// accepts.
 const Calls kStart = {
     "CreateProcessW C:\\Apps\\Orbedo\\Orbedo.exe \"C:\\Apps\\Orbedo\\Orbedo.exe\"",
-    "CloseHandle process", "CloseHandle thread"};
+    "AllowSetForegroundWindow 900", "CloseHandle process", "CloseHandle thread"};
 const Calls kWait = {"SleepFor 10000ms"};
 // Sending a 10-byte request and reading a reply that ends at once.
 const Calls kExchange = {"send 10", "recv 512", "closesocket", "WSACleanup"};

@@ -1,7 +1,7 @@
 // Explorer opens a selection of documents through the launcher's class: the open verb's
 // DropTarget names it, COM starts the launcher with -Embedding to serve it, and Explorer drops the
-// whole selection on it in one call, however many documents it holds. The documents then go the
-// way of a command line's arguments (launcher/launch.h), as one request.
+// documents of each type on it in one call, however many there are. The documents of every drop
+// then go the way of a command line's arguments (launcher/launch.h), as one request.
 
 #ifndef LAUNCHER_SELECTION_H_
 #define LAUNCHER_SELECTION_H_
@@ -14,11 +14,12 @@
 // /Embedding).
 bool StartedToServeSelection(int argc, const wchar_t* const* argv);
 
-// Serves the launcher's class for one drop, for at most 30 seconds, and returns the paths of the
-// dropped items, in order, once Explorer has let go of it and COM is shut down. Empty when nothing
-// was dropped. A selection holding an item that is no file or folder is refused: shown to the
-// user in a message box, then thrown as std::runtime_error. A class that cannot be served is
-// thrown without a box: Explorer tells the user that it could not open the documents.
+// Serves the launcher's class for as many activations as come one after the other (each waited
+// for half a second after the previous one is let go of, its drop for 30 seconds) and returns the
+// paths of the dropped items, drop after drop, each drop in its own order, once COM is shut down.
+// Empty when nothing was dropped. A selection holding an item that is no file or folder is refused:
+// shown to the user in a message box, then thrown as std::runtime_error. A class that cannot be
+// served is thrown without a box: Explorer tells the user that it could not open the documents.
 std::optional<std::vector<std::wstring>> ReceiveSelection();
 
 #endif  // LAUNCHER_SELECTION_H_

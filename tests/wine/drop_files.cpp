@@ -1,19 +1,23 @@
-// Opens documents as Explorer opens a selection through a DropTarget verb: reads the class id that
-// the first document's type names (HKEY_CLASSES_ROOT\<ProgID>\shell\open\DropTarget, value Clsid),
-// activates that class in a local server, and drops a data object listing every document (wide
-// CF_HDROP) on it, then lets go of it. With --no-drop it lets go without dropping.
+// Opens documents as Explorer opens a selection through a DropTarget verb, one type after the
+// other: for each ProgID, in the order the documents' types first appear, reads the class id it
+// names (HKEY_CLASSES_ROOT\<ProgID>\shell\open\DropTarget, value Clsid), activates that class in
+// a local server, drops the shell's data object of that type's documents on it, and lets go of it.
+// With --no-drop it lets go without dropping.
 //   drop_files [--no-drop] LIST
-// LIST is a file of document paths, one a line, in UTF-8. Prints the milliseconds that the
-// activation, the Drop and the Release took, as "activation drop release".
+// LIST is a file of document paths, one a line, in UTF-8. Prints a line per type: the milliseconds
+// that the activation, the Drop and the Release took, and the effect the drop left, as
+// "activation drop release effect".
 
 #include <ole2.h>
 #include <shlobj.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -26,80 +30,46 @@ std::wstring Wide(const std::string& utf8) {
   return wide;
 }
 
-// A data object with one format: the documents as a wide CF_HDROP.
-class Documents final : public IDataObject {
- public:
-  explicit Documents(const std::vector<std::wstring>& paths) {
-    std::wstring list;
-    for (const std::wstring& path : paths) {
-      list += path + L'\0';
-    }
-    list += L'\0';
-    drop_.resize(sizeof(DROPFILES) + list.size() * sizeof(wchar_t));
-    DROPFILES header = {};
-    header.pFiles = sizeof header;
-    header.fWide = TRUE;
-    std::memcpy(drop_.data(), &header, sizeof header);
-    std::memcpy(drop_.data() + sizeof header, list.data(), list.size() * sizeof(wchar_t));
-  }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
-    if (!IsEqualIID(id, __uuidof(IUnknown)) && !IsEqualIID(id, __uuidof(IDataObject))) {
-      *object = nullptr;
-      return E_NOINTERFACE;
-    }
-    *object = this;
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-
-  HRESULT STDMETHODCALLTYPE GetData(FORMATETC* format, STGMEDIUM* medium) override {
-    if (QueryGetData(format) != S_OK) {
-      return DV_E_FORMATETC;
-    }
-    HGLOBAL global = GlobalAlloc(GMEM_MOVEABLE, drop_.size());
-    std::memcpy(GlobalLock(global), drop_.data(), drop_.size());
-    GlobalUnlock(global);
-    medium->tymed = TYMED_HGLOBAL;
-    medium->hGlobal = global;
-    medium->pUnkForRelease = nullptr;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE QueryGetData(FORMATETC* format) override {
-    return format->cfFormat == CF_HDROP && (format->tymed & TYMED_HGLOBAL) ? S_OK : DV_E_FORMATETC;
-  }
-  HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override {
-    return OLE_E_ADVISENOTSUPPORTED;
-  }
-  HRESULT STDMETHODCALLTYPE DUnadvise(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
-  HRESULT STDMETHODCALLTYPE EnumDAdvise(IEnumSTATDATA**) override {
-    return OLE_E_ADVISENOTSUPPORTED;
-  }
-
- private:
-  std::vector<char> drop_;
-};
-
-// The class id of the open verb's DropTarget for the type of `document`, as Explorer finds it.
-bool VerbClass(const std::wstring& document, CLSID* verb_class) {
+// The ProgID that the type of `document` names, as Explorer finds it; empty where there is none.
+std::wstring ProgId(const std::wstring& document) {
   const std::wstring extension = document.substr(document.rfind(L'.'));
   wchar_t progid[256] = {};
   DWORD size = sizeof progid;
+  RegGetValueW(HKEY_CLASSES_ROOT, extension.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, progid,
+               &size);
+  return progid;
+}
+
+// The class id of the open verb's DropTarget of `progid`.
+bool VerbClass(const std::wstring& progid, CLSID* verb_class) {
   wchar_t text[64] = {};
-  DWORD text_size = sizeof text;
-  return RegGetValueW(HKEY_CLASSES_ROOT, extension.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, progid,
-                      &size) == ERROR_SUCCESS &&
-         RegGetValueW(HKEY_CLASSES_ROOT,
-                      (std::wstring(progid) + L"\\shell\\open\\DropTarget").c_str(), L"Clsid",
-                      RRF_RT_REG_SZ, nullptr, text, &text_size) == ERROR_SUCCESS &&
+  DWORD size = sizeof text;
+  return RegGetValueW(HKEY_CLASSES_ROOT, (progid + L"\\shell\\open\\DropTarget").c_str(), L"Clsid",
+                      RRF_RT_REG_SZ, nullptr, text, &size) == ERROR_SUCCESS &&
          SUCCEEDED(CLSIDFromString(text, verb_class));
+}
+
+// The shell's data object for `paths`, as Explorer drops it: the items' ID lists (here relative to
+// the desktop, whose own list is empty), which the shell also offers as CF_HDROP.
+IDataObject* ShellDataObject(const std::vector<std::wstring>& paths) {
+  std::vector<PIDLIST_ABSOLUTE> items;
+  for (const std::wstring& path : paths) {
+    items.push_back(ILCreateFromPathW(path.c_str()));
+  }
+  const SHITEMID desktop = {};
+  IDataObject* data = nullptr;
+  const bool named = std::find(items.begin(), items.end(), nullptr) == items.end();
+  const HRESULT created =
+      !named ? E_INVALIDARG
+             : CIDLData_CreateFromIDArray(
+                   reinterpret_cast<PCIDLIST_ABSOLUTE>(&desktop), static_cast<UINT>(items.size()),
+                   const_cast<PCUIDLIST_RELATIVE_ARRAY>(
+                       reinterpret_cast<const PCUIDLIST_RELATIVE*>(items.data())),
+                   &data);
+  for (PIDLIST_ABSOLUTE item : items) {
+    ILFree(item);
+  }
+  return SUCCEEDED(created) ? data : nullptr;
 }
 
 double Milliseconds(const LARGE_INTEGER& from) {
@@ -123,47 +93,64 @@ int main(int argc, char** argv) {
     std::fputs("usage: drop_files [--no-drop] LIST\n", stderr);
     return 2;
   }
+  // The documents by type, the types in the order they first appear.
   std::ifstream list(argv[argc - 1]);
-  std::vector<std::wstring> paths;
+  std::vector<std::pair<std::wstring, std::vector<std::wstring>>> groups;
   for (std::string line; std::getline(list, line);) {
-    paths.push_back(Wide(line));
+    const std::wstring path = Wide(line);
+    const std::wstring progid = ProgId(path);
+    auto group = std::find_if(groups.begin(), groups.end(),
+                              [&](const auto& known) { return known.first == progid; });
+    if (group == groups.end()) {
+      group = groups.insert(groups.end(), {progid, {}});
+    }
+    group->second.push_back(path);
   }
-  CLSID verb_class;
-  if (paths.empty() || !VerbClass(paths.front(), &verb_class)) {
-    return Fail("no DropTarget class for the first document's type", 0);
+  if (groups.empty()) {
+    return Fail("no documents", 0);
   }
   // Explorer's threads are apartments of their own.
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  Documents documents(paths);
-
-  LARGE_INTEGER started;
-  QueryPerformanceCounter(&started);
-  IDropTarget* target = nullptr;
-  HRESULT result = CoCreateInstance(verb_class, nullptr, CLSCTX_LOCAL_SERVER, __uuidof(IDropTarget),
-                                    reinterpret_cast<void**>(&target));
-  if (FAILED(result)) {
-    return Fail("activation failed", result);
-  }
-  const double activation = Milliseconds(started);
-  double dropping = 0;
-  if (drop) {
+  for (const auto& [progid, paths] : groups) {
+    CLSID verb_class;
+    IDataObject* const documents = ShellDataObject(paths);
+    if (!VerbClass(progid, &verb_class) || !documents) {
+      return Fail("no DropTarget class or no data object for a type", 0);
+    }
+    LARGE_INTEGER started;
     QueryPerformanceCounter(&started);
-    DWORD effect = DROPEFFECT_COPY | DROPEFFECT_LINK;
-    const POINTL point = {0, 0};
-    result = target->DragEnter(&documents, MK_LBUTTON, point, &effect);
-    if (SUCCEEDED(result)) {
-      effect = DROPEFFECT_COPY | DROPEFFECT_LINK;
-      result = target->Drop(&documents, MK_LBUTTON, point, &effect);
-    }
-    dropping = Milliseconds(started);
+    IDropTarget* target = nullptr;
+    HRESULT result = CoCreateInstance(verb_class, nullptr, CLSCTX_LOCAL_SERVER,
+                                      __uuidof(IDropTarget), reinterpret_cast<void**>(&target));
     if (FAILED(result)) {
-      return Fail("drop failed", result);
+      return Fail("activation failed", result);
     }
+    const double activation = Milliseconds(started);
+    double dropping = 0;
+    // Every effect a source may offer; what the target leaves is what happened to the documents.
+    DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK;
+    if (drop) {
+      QueryPerformanceCounter(&started);
+      const POINTL point = {0, 0};
+      result = target->DragEnter(documents, MK_LBUTTON, point, &effect);
+      if (SUCCEEDED(result) && effect == DROPEFFECT_NONE) {
+        return Fail("DragEnter takes no effect", 0);
+      }
+      if (SUCCEEDED(result)) {
+        effect = DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK;
+        result = target->Drop(documents, MK_LBUTTON, point, &effect);
+      }
+      dropping = Milliseconds(started);
+      if (FAILED(result)) {
+        return Fail("drop failed", result);
+      }
+    }
+    QueryPerformanceCounter(&started);
+    target->Release();
+    const double releasing = Milliseconds(started);
+    documents->Release();
+    std::printf("%.1f %.1f %.1f %lu\n", activation, dropping, releasing, effect);
   }
-  QueryPerformanceCounter(&started);
-  target->Release();
-  const double releasing = Milliseconds(started);
   CoUninitialize();
-  std::printf("%.1f %.1f %.1f\n", activation, dropping, releasing);
   return 0;
 }

@@ -92,6 +92,11 @@ int LaunchSelection(const wchar_t* launcher_path) {
   if (!documents) {
     return kLaunchDelivered;
   }
+  // COM started the launcher in a folder of its own, which Orbedo.exe would inherit. From a command
+  // line both start in the document's folder, where the shell starts every command: so here too.
+  const std::wstring& first = documents->front();
+  platform::SetCurrentDirectoryW(
+      first.substr(0, first.find_last_of(platform::kPathSeparators) + 1));
   return Launch(launcher_path, *documents);
 }
 #endif

@@ -297,4 +297,6 @@ std::wstring GetSystemDirectoryW() {
   return std::wstring(folder, length);
 }
 
+void SetCurrentDirectoryW(const std::wstring& folder) { ::SetCurrentDirectoryW(folder.c_str()); }
+
 }  // namespace platform

@@ -284,15 +284,19 @@ class ShellTest(RegistryTestCase):
 
     def drop(self, documents, *options):
         """Opens `documents` as Explorer opens a selection, with drop_files (`options` are its
-        own), and returns the milliseconds that the Drop and the Release took together."""
+        own): one activation per type. Returns the milliseconds that the Drops and the Releases
+        took together."""
         listing = os.path.join(self.files.name, "selection.txt")
         with open(listing, "w", encoding="utf-8") as f:
             f.write("".join(document + "\n" for document in documents))
         run = harness.Run([*wine.WINE, self.drop_files, *options,
                            self.session.windows_path(listing)], env=self.environment())
         self.assertEqual(run.status, 0, run.stderr)
-        _, dropping, releasing = map(float, run.stdout.split())
-        return dropping + releasing
+        activations = [line.split() for line in run.stdout.decode().splitlines()]
+        if not options:
+            # Opened, neither moved nor copied: a source told "move" may delete the documents.
+            self.assertEqual([int(effect) for *_, effect in activations], [0] * len(activations))
+        return sum(float(dropping) + float(releasing) for _, dropping, releasing, _ in activations)
 
     def shown_icons(self, locations):
         """The pixels of the large icon at each "path,index" location, loaded as the shell does."""
@@ -514,11 +518,16 @@ class ShellTest(RegistryTestCase):
         harness.wait_until(lambda: not self.running_copies(), 10, "every copy to exit")
 
     def test_a_selection_reaches_the_application_as_one_request(self):
-        # Nothing listens: the one launcher that Explorer's drop starts runs Orbedo.exe once, and
-        # its request lists every document in the order of the selection. Explorer waits in Drop
-        # and Release, which must not wait for the launch and its 10 seconds.
-        documents = [self.make_document(f"selected {i:02}.pdb") for i in (7, 3, *range(10, 28))]
-        documents[5] = self.make_document("\u03b2-sheet.pdb", b"beta sheet")
+        # Explorer activates the launcher's class once per type of a selection, each time right
+        # after the previous release. Nothing listens: the one launcher that serves them all runs
+        # Orbedo.exe once, in the documents' folder, and its request lists every document, type by
+        # type. Explorer waits in Drop and Release, which must not wait for the launch.
+        documents = [self.make_document(f"md\\run {i:02}.{kind}")
+                     for i in (7, 3, *range(10, 16)) for kind in ("gro", "xtc")]
+        documents.append(self.make_document("md\\ref.pdb"))
+        documents[5] = beta = self.make_document("md\\\u03b2-sheet.xtc", b"beta sheet")
+        types = ["gro", "xtc", "pdb"]
+        by_type = sorted(documents, key=lambda document: types.index(document[-3:]))
         with self.subTest("nothing listens"):
             self.assertLess(self.drop(documents), 5000)
             harness.wait_until(lambda: not self.running_launchers(), 60, "the launcher to end")
@@ -527,17 +536,22 @@ class ShellTest(RegistryTestCase):
             self.assertEqual(self.received_request(), harness.expected_request(paths))
             self.assertEqual(len(paths), len(documents))
             # As on a command line: what the code page cannot name, by its short name.
-            self.assertEqual(self.read_under_wine(paths.pop(5).decode("cp1252")), b"beta sheet")
-            self.assertEqual(paths, [d.encode() for i, d in enumerate(documents) if i != 5])
+            beta_path = paths.pop(by_type.index(beta)).decode("cp1252")
+            self.assertEqual(self.read_under_wine(beta_path), b"beta sheet")
+            self.assertEqual(paths, [d.encode() for d in by_type if d != beta])
+            with open(self.ready) as ready:
+                self.assertEqual(ready.read(), "C:\\Data\\md")
 
         with self.subTest("Orbedo runs"):
             for report in self.ready, self.record, self.arguments:
                 os.remove(report)
-            many = [self.make_document(f"many {i:03}.sdf") for i in range(200)]
+            many = [self.make_document(f"many {i:03}.{('sdf', 'mol')[i % 2]}")
+                    for i in range(200)]
             self.start_stand_in(self.stand_in)
             self.assertLess(self.drop(many), 5000)
             harness.wait_until(lambda: not self.running_launchers(), 60, "the launcher to end")
-            self.assertEqual(self.received_arguments(), [d.encode() for d in many])
+            self.assertEqual(self.received_arguments(),
+                             [d.encode() for d in many[::2] + many[1::2]])
 
     def test_a_launcher_activated_without_a_drop_ends_having_done_nothing(self):
         self.drop([self.make_document("left.pdb")], "--no-drop")

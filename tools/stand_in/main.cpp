@@ -7,7 +7,7 @@
 //   STAND_IN_DELAY      seconds to wait before listening, or "never" (default 0)
 //   STAND_IN_REQUESTS   connections to serve before exiting (default 1)
 //   STAND_IN_LIFETIME   seconds after which it exits, served or not (default 120)
-//   STAND_IN_READY      a file to create once it listens
+//   STAND_IN_READY      a file to create once it listens, holding the folder it was started in
 //   STAND_IN_RECORD     a file to which the raw bytes of each request are appended
 //   STAND_IN_ARGUMENTS  a file to which each request's decoded arguments are appended, each
 //                       followed by NUL
@@ -46,6 +46,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -396,7 +397,8 @@ int main() {
       return 1;
     }
   }
-  AppendToFile(settings.ready_file, "");  // Creates it.
+  std::error_code unknown;
+  AppendToFile(settings.ready_file, std::filesystem::current_path(unknown).string());
 
   bool all_served = true;
   long served = 0;

@@ -89,27 +89,18 @@ cp "$scratch/a/Orbedo-Launcher.exe" "$scratch/again.exe"
   "$scratch/again.exe"
 same "$scratch/again.exe" "$signed"
 
-# Signed outside the build, with osslsigncode standing in for a token: a clean build packs exactly
-# that launcher, as a second packing does, the package signed afterwards verifies, and a launcher
-# that is not this build's signed is refused.
-outside=$scratch/outside.exe
-osslsigncode sign -certs "$scratch/cert.pem" -key "$scratch/key.pem" -h sha256 \
-  -in "$scratch/a/Orbedo-Launcher.exe" -out "$outside" > /dev/null
-build outside-build "-DORBEDO_SIGNED_LAUNCHER=$outside"
-version=${package#Orbedo-Launcher-}
-pack() {  # SIGNED: packs build a's launcher, signed as SIGNED, into again.msi
-  "$source_dir/tools/make-package" pack --version "${version%-x64.msi}" \
-    --launcher "$scratch/a/Orbedo-Launcher.exe" --signed-launcher "$1" --output "$scratch/again.msi"
-}
-pack "$outside"
-same "$scratch/again.msi" "$scratch/outside-build/$package"
-msiextract -C "$scratch/extracted" "$scratch/again.msi" > /dev/null
-same "$(find "$scratch/extracted" -name Orbedo-Launcher.exe)" "$outside"
-osslsigncode sign -certs "$scratch/cert.pem" -key "$scratch/key.pem" -h sha256 \
-  -in "$scratch/again.msi" -out "$scratch/signed.msi" > /dev/null
-osslsigncode verify -CAfile "$scratch/cert.pem" -in "$scratch/signed.msi" | grep -x Succeeded ||
-  status=1
-! pack "$scratch/a/Orbedo-Launcher.exe" || status=1
+# Signed outside the build (osslsigncode stands in for a token), the launcher is packed byte for
+# byte, the same twice; the package signed afterwards verifies; an unsigned launcher is refused.
+build outside "-DORBEDO_SIGNED_LAUNCHER=$scratch/again.exe"
+mv "$scratch/outside/$package" "$scratch/first.msi"
+build outside
+same "$scratch/first.msi" "$scratch/outside/$package"
+same "$scratch/x/$(msiextract -C "$scratch/x" "$scratch/first.msi")" "$scratch/again.exe"
+"$source_dir/tools/make-package" sign --certificate "$scratch/cert.pem" --key "$scratch/key.pem" \
+  "$scratch/first.msi"
+osslsigncode verify -CAfile "$scratch/cert.pem" "$scratch/first.msi" | grep -x Succeeded || status=1
+! "$source_dir/tools/make-package" pack --version 1 --launcher "$scratch/a/Orbedo-Launcher.exe" \
+  --signed-launcher "$scratch/a/Orbedo-Launcher.exe" --output "$scratch/x.msi" || status=1
 
 refused() {  # FILE CONFIGURE OPTION...: the configure fails and names FILE
   local file=$1

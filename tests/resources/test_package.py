@@ -152,12 +152,11 @@ class PackageTablesTest(unittest.TestCase):
         # Dism /Import-DefaultAppAssociations: an Association per type, naming a ProgID we register.
         associations = ET.parse(os.path.join(SOURCE_DIR, "docs", "registration",
                                              "default-associations.xml")).getroot()
-        self.assertEqual(associations.tag, "DefaultAssociations")
+        self.assertEqual((associations.tag, len(associations)), ("DefaultAssociations", 23))
         self.assertEqual({(row.get("Identifier"), row.get("ProgId"), row.get("ApplicationName"))
                           for row in associations},
                          {(row["Key"].split("\\")[0], row["Name"], "Orbedo")
                           for row in self.registry if row["Key"].endswith("\\OpenWithProgids")})
-        self.assertEqual(len(associations), 23)
 
     def test_add_remove_programs(self):
         # ARPINSTALLLOCATION Property, ARPNOMODIFY Property.

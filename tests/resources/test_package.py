@@ -150,11 +150,10 @@ class PackageTablesTest(unittest.TestCase):
 
     def test_default_associations_file_names_the_package_types(self):
         # Dism /Import-DefaultAppAssociations: an Association per type, naming a ProgID we register.
-        associations = ET.parse(os.path.join(SOURCE_DIR, "docs", "registration",
-                                             "default-associations.xml")).getroot()
-        self.assertEqual((associations.tag, len(associations)), ("DefaultAssociations", 23))
+        root = ET.parse(f"{SOURCE_DIR}/docs/registration/default-associations.xml").getroot()
+        self.assertEqual((root.tag, len(root)), ("DefaultAssociations", 23))
         self.assertEqual({(row.get("Identifier"), row.get("ProgId"), row.get("ApplicationName"))
-                          for row in associations},
+                          for row in root},
                          {(row["Key"].split("\\")[0], row["Name"], "Orbedo")
                           for row in self.registry if row["Key"].endswith("\\OpenWithProgids")})
 

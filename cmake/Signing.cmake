@@ -1,8 +1,23 @@
 # Authenticode signing (SHA-256) of the launcher and its package, when the cache variables
 # ORBEDO_SIGNING_CERT and ORBEDO_SIGNING_KEY name a PEM certificate and its unencrypted PEM private
 # key; without them nothing is signed. A wrong file stops the configure, before anything is built.
+# A key that never leaves its token signs outside the build instead: ORBEDO_SIGNED_LAUNCHER names
+# the launcher of this build signed there, which the package then holds in place of the unsigned
+# one, for the package to be signed there too.
 set(ORBEDO_SIGNING_CERT "" CACHE FILEPATH "PEM certificate that signs the launcher and its package")
 set(ORBEDO_SIGNING_KEY "" CACHE FILEPATH "PEM private key of ORBEDO_SIGNING_CERT")
+set(ORBEDO_SIGNED_LAUNCHER "" CACHE FILEPATH
+  "Orbedo-Launcher.exe of this build, signed outside it, for the package to hold")
+
+if(ORBEDO_SIGNED_LAUNCHER)
+  if(ORBEDO_SIGNING_CERT OR ORBEDO_SIGNING_KEY)
+    message(FATAL_ERROR "ORBEDO_SIGNED_LAUNCHER was signed outside the build: give it without "
+      "ORBEDO_SIGNING_CERT and ORBEDO_SIGNING_KEY, and sign the package where it was signed.")
+  endif()
+  if(NOT EXISTS ${ORBEDO_SIGNED_LAUNCHER})
+    message(FATAL_ERROR "ORBEDO_SIGNED_LAUNCHER: ${ORBEDO_SIGNED_LAUNCHER} does not exist.")
+  endif()
+endif()
 
 if(ORBEDO_SIGNING_CERT OR ORBEDO_SIGNING_KEY)
   if(NOT ORBEDO_SIGNING_CERT OR NOT ORBEDO_SIGNING_KEY)

@@ -89,6 +89,19 @@ cp "$scratch/a/Orbedo-Launcher.exe" "$scratch/again.exe"
   "$scratch/again.exe"
 same "$scratch/again.exe" "$signed"
 
+# Signed outside the build (osslsigncode stands in for a token), the launcher is packed byte for
+# byte, the same twice; the package signed afterwards verifies; an unsigned launcher is refused.
+build outside "-DORBEDO_SIGNED_LAUNCHER=$scratch/again.exe"
+mv "$scratch/outside/$package" "$scratch/first.msi"
+build outside
+same "$scratch/first.msi" "$scratch/outside/$package"
+same "$scratch/x/$(msiextract -C "$scratch/x" "$scratch/first.msi")" "$scratch/again.exe"
+"$source_dir/tools/make-package" sign --certificate "$scratch/cert.pem" --key "$scratch/key.pem" \
+  "$scratch/first.msi"
+osslsigncode verify -CAfile "$scratch/cert.pem" "$scratch/first.msi" | grep -x Succeeded || status=1
+! "$source_dir/tools/make-package" pack --version 1 --launcher "$scratch/a/Orbedo-Launcher.exe" \
+  --signed-launcher "$scratch/a/Orbedo-Launcher.exe" --output "$scratch/x.msi" || status=1
+
 refused() {  # FILE CONFIGURE OPTION...: the configure fails and names FILE
   local file=$1
   shift

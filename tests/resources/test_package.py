@@ -148,6 +148,15 @@ class PackageTablesTest(unittest.TestCase):
                   if row["Key"] == f"CLSID\\{CLASS_ID}\\LocalServer32" and not row["Name"]]
         self.assertEqual(server, ['"[#Launcher.exe]"'])
 
+    def test_default_associations_file_names_the_package_types(self):
+        # Dism /Import-DefaultAppAssociations: an Association per type, naming a ProgID we register.
+        root = ET.parse(f"{SOURCE_DIR}/docs/registration/default-associations.xml").getroot()
+        self.assertEqual((root.tag, len(root)), ("DefaultAssociations", 23))
+        self.assertEqual({(row.get("Identifier"), row.get("ProgId"), row.get("ApplicationName"))
+                          for row in root},
+                         {(row["Key"].split("\\")[0], row["Name"], "Orbedo")
+                          for row in self.registry if row["Key"].endswith("\\OpenWithProgids")})
+
     def test_add_remove_programs(self):
         # ARPINSTALLLOCATION Property, ARPNOMODIFY Property.
         self.assertEqual(self.properties.get("ARPNOMODIFY"), "1")

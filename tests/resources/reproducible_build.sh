@@ -3,8 +3,9 @@
 # path length and at another time, and checks that both are the same bytes as the ones under test:
 # neither the build folder nor the clock may reach them. Then builds them signed with a
 # certificate made here: both signatures verify, the signed launcher differs from the unsigned one
-# only where a signature goes, and signing it again gives the same bytes. A missing certificate,
-# or a key that is not the certificate's, stops the configure with the file's name.
+# only where a signature goes, and signing it again, or packing the signed files again, gives the
+# same bytes. A missing certificate, or a key that is not the certificate's, stops the configure
+# with the file's name.
 # Usage: reproducible_build.sh CMAKE PYTHON SOURCE_DIR BUILT_LAUNCHER BUILT_PACKAGE
 set -euo pipefail
 
@@ -84,6 +85,13 @@ print("\n".join(problems) or "signed launcher differs only where the signature g
 sys.exit(bool(problems))
 PYTHON
 
+# The signed build's files packed and signed again: the same signed package.
+version=${package#Orbedo-Launcher-}
+"$source_dir/tools/make-package" pack --version "${version%-x64.msi}" --launcher "$signed" \
+  --notify-shell "$scratch/signed-build/resources/NotifyShell.dll" --output "$scratch/again.msi" \
+  --certificate "$scratch/cert.pem" --key "$scratch/key.pem"
+same "$scratch/again.msi" "$scratch/signed-build/$package"
+
 cp "$scratch/a/Orbedo-Launcher.exe" "$scratch/again.exe"
 "$source_dir/tools/make-package" sign --certificate "$scratch/cert.pem" --key "$scratch/key.pem" \
   "$scratch/again.exe"
@@ -100,7 +108,9 @@ same "$scratch/x/$(msiextract -C "$scratch/x" "$scratch/first.msi")" "$scratch/a
   "$scratch/first.msi"
 osslsigncode verify -CAfile "$scratch/cert.pem" "$scratch/first.msi" | grep -x Succeeded || status=1
 ! "$source_dir/tools/make-package" pack --version 1 --launcher "$scratch/a/Orbedo-Launcher.exe" \
-  --signed-launcher "$scratch/a/Orbedo-Launcher.exe" --output "$scratch/x.msi" || status=1
+  --notify-shell "$scratch/a/resources/NotifyShell.dll" --output "$scratch/x.msi" \
+  --signed-launcher "$scratch/a/Orbedo-Launcher.exe" 2>&1 | grep -F "is not the launcher" ||
+  status=1
 
 refused() {  # FILE CONFIGURE OPTION...: the configure fails and names FILE
   local file=$1

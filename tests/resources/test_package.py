@@ -18,6 +18,7 @@ CLASS_ID = "{AB4AAF10-92E1-4AD1-A051-6225D83BEE1A}"
 WIX = "{http://schemas.microsoft.com/wix/2006/wi}"
 
 REGISTRY_KEY_PATH, PERMANENT, TRANSITIVE, NEVER_OVERWRITE, WIN64 = 4, 16, 64, 128, 256
+DLL, CONTINUE, IN_SCRIPT, ONLY_DETECT, MIN_INCLUSIVE, MAX_INCLUSIVE = 1, 64, 0x400, 2, 0x100, 0x200
 GUID = re.compile(r"\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\}")
 SHORT_NAME = re.compile(r"[^\\/?|<>:*\"+,;=\[\] .]{1,8}(\.[^\\/?|<>:*\"+,;=\[\] .]{1,3})?")
 FILE_REFERENCE = re.compile(r"\[#([^\]]+)\]")
@@ -135,7 +136,7 @@ class PackageTablesTest(unittest.TestCase):
         fragment = ET.parse(os.path.join(SOURCE_DIR, "resources", "installer", "launcher.wxs"))
         shared = {element.get("Id") for element in fragment.iter(WIX + "Component")}
         self.assertEqual({row["Root"] for row in self.registry if row["Component_"] in shared},
-                         {"0"})
+                         {"0", "-1"})
         features = {}
         for row in export("FeatureComponents"):
             features.setdefault(row["Component_"], set()).add(row["Feature_"])
@@ -156,6 +157,36 @@ class PackageTablesTest(unittest.TestCase):
                           for row in root},
                          {(row["Key"].split("\\")[0], row["Name"], "Orbedo")
                           for row in self.registry if row["Key"].endswith("\\OpenWithProgids")})
+
+    def test_default_apps_names_every_type(self):
+        # Registering Programs with Client Types (Capabilities, RegisteredApplications).
+        values = {(row["Key"], row["Name"]): row["Value"] for row in self.registry
+                  if row["Root"] == "-1"}
+        capabilities = values[("SOFTWARE\\RegisteredApplications", "Orbedo")]
+        self.assertEqual(values[(capabilities, "ApplicationIcon")], "[#Launcher.exe],-101")
+        progids = {row["Key"].split("\\")[0]: row["Name"] for row in self.registry
+                   if row["Key"].endswith("\\OpenWithProgids")}
+        self.assertEqual({name: value for (key, name), value in values.items()
+                          if key == capabilities + "\\FileAssociations"}, progids)
+
+    def test_the_shell_is_told_once_the_registry_is_written_or_removed(self):
+        # Custom Action Type 1, Custom Action Return Processing Options, Deferred Execution Custom
+        # Actions (before InstallFinalize, an immediate action runs before the script's changes).
+        [(name, action)] = [(name, row) for name, row in self.actions.items()
+                            if int(row["Type"]) & 0x3F == DLL]
+        self.assertEqual(int(action["Type"]) & (CONTINUE | IN_SCRIPT), CONTINUE)
+        actions = sequence("InstallExecuteSequence")
+        self.assertGreater(actions[name][0], actions["InstallFinalize"][0])
+        self.assertEqual(actions[name][1], "", "skipped in some installs")
+        dll = pefile.PE(data=subprocess.run(
+            ["msiinfo", "extract", PACKAGE, "Binary." + action["Source"]], capture_output=True,
+            check=True).stdout)
+        imports = {entry.dll.lower(): [symbol.name for symbol in entry.imports]
+                   for entry in dll.DIRECTORY_ENTRY_IMPORT}
+        self.assertIn(b"SHChangeNotify", imports[b"shell32.dll"])
+        self.assertLessEqual(set(imports), {b"kernel32.dll", b"msvcrt.dll", b"shell32.dll"})
+        self.assertIn(action["Target"].encode(),
+                      [symbol.name for symbol in dll.DIRECTORY_ENTRY_EXPORT.symbols])
 
     def test_add_remove_programs(self):
         # ARPINSTALLLOCATION Property, ARPNOMODIFY Property.
@@ -214,6 +245,12 @@ class PackageTablesTest(unittest.TestCase):
         for table, actions in order.items():
             numbers = sequence(table)
             self.assertEqual(sorted(actions, key=lambda action: numbers[action][0]), actions)
+        # Upgrade Table: a rebuild at the same version replaces the installed one, a lower
+        # version is refused.
+        version = self.properties["ProductVersion"]
+        upgrades = {(row["VersionMin"], row["VersionMax"], int(row["Attributes"]) & (
+            ONLY_DETECT | MIN_INCLUSIVE | MAX_INCLUSIVE)) for row in export("Upgrade")}
+        self.assertEqual(upgrades, {("", version, MAX_INCLUSIVE), (version, "", ONLY_DETECT)})
         for name, row in self.actions.items():
             kind = int(row["Type"])
             # No impersonation is for actions that run deferred, in the script.

@@ -22,6 +22,7 @@ ICON_PIXELS = os.environ["ICON_PIXELS"]
 DROP_FILES = os.environ["DROP_FILES"]
 PACKAGE = os.environ["PACKAGE"]
 MAKE_PACKAGE = os.environ["MAKE_PACKAGE"]
+NOTIFY_SHELL = os.environ["NOTIFY_SHELL"]
 VERSION = os.environ["VERSION"]
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
@@ -30,9 +31,13 @@ ICONS = os.path.join(ROOT, "resources", "icons")
 
 MACHINE_CLASSES = r"HKEY_LOCAL_MACHINE\SOFTWARE\Classes"
 USER_CLASSES = r"HKEY_CURRENT_USER\Software\Classes"
+USER_SOFTWARE = r"HKEY_CURRENT_USER\Software"
 PRODUCTS = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 INSTALL_FOLDER = "C:\\Program Files\\Orbedo"
 CLASS_ID = "{AB4AAF10-92E1-4AD1-A051-6225D83BEE1A}"
+MACHINE_SOFTWARE = "HKEY_LOCAL_MACHINE\\SOFTWARE"
+# What a verbose log says of the custom action that tells the shell, once it has run.
+SHELL_TOLD = r"Action ended [\d:]+: NotifyShell\. Return value 1\."
 
 with open(os.path.join(ICONS, "icons.tsv"), newline="") as table:
     ROWS = list(csv.DictReader(table, delimiter="\t"))
@@ -92,6 +97,11 @@ def orbedo_entries(keys):
         for name, data in values.items() if "orbedo" in (name + data).lower()]
 
 
+def default_apps(keys):
+    return [entry for entry in orbedo_entries(keys)
+            if "\\capabilities" in entry or "\\registeredapplications:" in entry]
+
+
 def regedit(session, *arguments):
     # regedit exits with 0 even when it fails; what it writes tells.
     run = harness.Run([*wine.WINE, "regedit", *arguments], env=session.environment())
@@ -138,7 +148,7 @@ class RegistrationFileTest(RegistryTestCase):
 
     def test_machine_registration_imports_and_its_removal_takes_only_what_it_added(self):
         self.import_file(os.path.join(REGISTRATION, "per-machine.reg"))
-        self.assert_registered("per-machine.reg", self.export(MACHINE_CLASSES))
+        self.assert_registered("per-machine.reg", self.export(MACHINE_SOFTWARE))
         # What another program that handles .pdb files has put in the same keys.
         self.import_text(f"[{MACHINE_CLASSES}\\.pdb]\n\"Content Type\"=\"chemical/x-pdb\"\n\n"
                          f"[{MACHINE_CLASSES}\\.pdb\\OpenWithProgids]\n\"Symbols.File\"=hex(0):\n")
@@ -148,19 +158,23 @@ class RegistrationFileTest(RegistryTestCase):
         pdb = f"{MACHINE_CLASSES}\\.pdb".lower()
         self.assertEqual(classes[pdb], {'"Content Type"': '"chemical/x-pdb"'})
         self.assertEqual(classes[pdb + "\\openwithprogids"], {'"Symbols.File"': "hex(0):"})
+        self.assertEqual(default_apps(self.export(MACHINE_SOFTWARE)), [])
 
     def test_user_registration_imports_and_its_removal_takes_it_away(self):
         self.addCleanup(self.import_file, os.path.join(REGISTRATION, "per-user-remove.reg"))
         self.import_file(os.path.join(REGISTRATION, "per-user.reg"))
-        self.assert_registered("per-user.reg", self.export(USER_CLASSES))
+        self.assert_registered("per-user.reg", self.export(USER_SOFTWARE))
         self.import_file(os.path.join(REGISTRATION, "per-user-remove.reg"))
         self.assertEqual(orbedo_entries(self.export(USER_CLASSES)), [])
+        self.assertEqual(default_apps(self.export(USER_SOFTWARE)), [])
 
 
 class ShellTest(RegistryTestCase):
     """The package installed per machine, in C:\\Program Files\\Orbedo, by msiexec. Wine cuts
     msiexec's exit status to 8 bits, so the tests judge an install by the files and the registry.
     A test that changes the install restores it in its cleanup."""
+
+    packages = {}
 
     @classmethod
     def setUpClass(cls):
@@ -201,21 +215,23 @@ class ShellTest(RegistryTestCase):
         self.assertRegex(log, r"Action start [\d:]+: ExecuteAction\.", "no user-interface sequence")
 
     @classmethod
-    def newer_package(cls):
-        """A package of the next version, whose launcher differs, built once: its path, its
-        version and its launcher's bytes."""
-        if not hasattr(cls, "newer"):
+    def newer_package(cls, rebuilt=False):
+        """A package of the next version, or built again at this one, whose launcher differs,
+        built once: its path, its version and its launcher's bytes."""
+        name = "rebuilt" if rebuilt else "newer"
+        if name not in cls.packages:
             major, minor, patch, tweak = map(int, VERSION.split("."))
-            version = f"{major}.{minor}.{patch + 1}.{tweak}"
-            path = os.path.join(cls.session.root.name, "newer")
+            version = VERSION if rebuilt else f"{major}.{minor}.{patch + 1}.{tweak}"
+            path = os.path.join(cls.session.root.name, name)
             with open(LAUNCHER, "rb") as launcher:
-                newer_launcher = launcher.read() + b"newer"
+                newer_launcher = launcher.read() + (b"r" if rebuilt else b"newer")
             with open(path + ".exe", "wb") as f:
                 f.write(newer_launcher)
             subprocess.run([MAKE_PACKAGE, "pack", "--version", version, "--launcher",
-                            path + ".exe", "--output", path + ".msi"], check=True)
-            cls.newer = path + ".msi", version, newer_launcher
-        return cls.newer
+                            path + ".exe", "--notify-shell", NOTIFY_SHELL, "--output",
+                            path + ".msi"], check=True)
+            cls.packages[name] = path + ".msi", version, newer_launcher
+        return cls.packages[name]
 
     def products(self):
         """{product code: its values} of every Orbedo Launcher in Apps & features."""
@@ -315,7 +331,7 @@ class ShellTest(RegistryTestCase):
             harness.expected_request([f"C:\\Data\\{name}".encode()]) for name in names))
 
     def test_every_type_is_registered_with_its_own_icon(self):
-        classes = self.export(MACHINE_CLASSES)
+        classes = self.export(MACHINE_SOFTWARE)
         # The package writes what per-machine.reg does, though an empty value as a string.
         self.assert_registered("per-machine.reg", classes, empty='""')
 
@@ -350,7 +366,7 @@ class ShellTest(RegistryTestCase):
         self.assertEqual(default(classes, ".cif"), "Orbedo.CIF")
         self.write_other_programs_values(f"[{MACHINE_CLASSES}\\.cif]\n@=\"Other.CIF\"\n")
 
-        self.msiexec("/x", PACKAGE)
+        self.assertRegex(self.msiexec("/x", PACKAGE), SHELL_TOLD)
         self.assert_no_file(self.launcher)
         self.assertEqual(self.products(), {})
         classes = self.export(MACHINE_CLASSES)
@@ -375,10 +391,17 @@ class ShellTest(RegistryTestCase):
             self.assertEqual(self.installed_file(f"C:\\windows\\Installer\\{code}\\app.ico"),
                              icon.read())
 
+        # A rebuild at the same version, of other content, is another product that replaces it.
+        rebuilt, _, rebuilt_launcher = self.newer_package(rebuilt=True)
+        self.assertRegex(self.msiexec("/i", rebuilt), SHELL_TOLD)
+        [(rebuilt_code, _)] = self.products().items()
+        self.assertNotEqual(rebuilt_code, code)
+        self.assertTrue(self.installed_file(self.launcher) == rebuilt_launcher, "not rebuilt")
+
         newer, newer_version, newer_launcher = self.newer_package()
         self.msiexec("/i", newer)
         [(newer_code, values)] = self.products().items()
-        self.assertNotEqual(newer_code, code)
+        self.assertNotIn(newer_code, (code, rebuilt_code))
         self.assertEqual(values['"DisplayVersion"'], f'"{newer_version}"')
         self.assertTrue(self.installed_file(self.launcher) == newer_launcher, "not the newer file")
         self.msiexec("/i", PACKAGE)
@@ -407,6 +430,16 @@ class ShellTest(RegistryTestCase):
         self.assertEqual(self.open_document("1crn.pdb"), 0, self.start_said())
         self.assertEqual(self.received_arguments(), [b"C:\\Data\\1crn.pdb"])
 
+        # An administrator moves the launcher with Orbedo: an upgrade given Orbedo's new folder.
+        moved = "C:\\Moved\\Orbedo"
+        self.session.install(STAND_IN, moved + "\\Orbedo.exe")
+        self.addCleanup(os.remove, self.session.unix_path(moved + "\\Orbedo.exe"))
+        rebuilt, _, rebuilt_launcher = self.newer_package(rebuilt=True)
+        self.msiexec("/i", rebuilt, f"INSTALLFOLDER={moved}")
+        self.assert_no_file(launcher)
+        launcher = moved + "\\Orbedo-Launcher.exe"
+        self.assertTrue(self.installed_file(launcher) == rebuilt_launcher, "not moved")
+
         # The folder of the installed version, which the search found, is where the upgrade goes.
         newer, _, newer_launcher = self.newer_package()
         self.install_as_a_double_click_does(newer)
@@ -433,7 +466,8 @@ class ShellTest(RegistryTestCase):
         # Wine's caption for an install that fails.
         self.assertEqual(self.dismiss_box("Install Failed"),
                          b"The folder C:\\tools\\ does not hold Orbedo.exe. Install Orbedo first, "
-                         b"or give INSTALLFOLDER the folder that holds it.")
+                         b"then run this package again. Administrators: give Orbedo's folder on "
+                         b'the msiexec command line as INSTALLFOLDER="<folder>".')
         installing.wait(timeout=60)
         self.assert_no_file(self.launcher)
         self.assert_no_file("C:\\tools\\Orbedo-Launcher.exe")

@@ -9,7 +9,6 @@
 #include <memory>
 #include <stdexcept>
 #include <type_traits>
-#include <utility>
 
 #include "link/system_library.h"
 
@@ -71,31 +70,30 @@ struct ComReleaser {
 template <typename Interface>
 using ComPointer = std::unique_ptr<Interface, ComReleaser>;
 
-// The paths of the items of a drop, in order, as the shell names them in the file system; empty
-// when one of them has none (an item of a zip folder, a phone, a search connector).
-std::optional<std::vector<std::wstring>> ItemPaths(const ShellFunctions& shell, IDataObject* data) {
-  IShellItemArray* created = nullptr;
-  if (FAILED(shell.SHCreateShellItemArrayFromDataObject(data, IID_PPV_ARGS(&created)))) {
-    return std::nullopt;
-  }
-  const ComPointer<IShellItemArray> items(created);
-  DWORD count = 0;
-  if (FAILED(items->GetCount(&count))) {
-    return std::nullopt;
-  }
+// The paths of the items of every drop, drop after drop, each in its order, as the shell names them
+// in the file system; empty when one of them has none (an item of a zip folder, a phone, a search
+// connector).
+std::optional<std::vector<std::wstring>> ItemPaths(
+    const ShellFunctions& shell, const std::vector<ComPointer<IShellItemArray>>& drops) {
   std::vector<std::wstring> paths;
-  for (DWORD i = 0; i < count; ++i) {
-    IShellItem* found = nullptr;
-    if (FAILED(items->GetItemAt(i, &found))) {
+  for (const ComPointer<IShellItemArray>& items : drops) {
+    DWORD count = 0;
+    if (FAILED(items->GetCount(&count))) {
       return std::nullopt;
     }
-    const ComPointer<IShellItem> item(found);
-    wchar_t* path = nullptr;
-    if (FAILED(item->GetDisplayName(SIGDN_FILESYSPATH, &path))) {
-      return std::nullopt;
+    for (DWORD i = 0; i < count; ++i) {
+      IShellItem* found = nullptr;
+      if (FAILED(items->GetItemAt(i, &found))) {
+        return std::nullopt;
+      }
+      const ComPointer<IShellItem> item(found);
+      wchar_t* path = nullptr;
+      if (FAILED(item->GetDisplayName(SIGDN_FILESYSPATH, &path))) {
+        return std::nullopt;
+      }
+      paths.emplace_back(path);
+      shell.CoTaskMemFree(path);
     }
-    paths.emplace_back(path);
-    shell.CoTaskMemFree(path);
   }
   return paths;
 }
@@ -115,8 +113,8 @@ HRESULT QueryOnly(Interface* self, REFIID interface_id, void** object) {
 
 // What the drops brought, and until when the launcher serves its class.
 struct Selection {
-  std::vector<std::wstring> paths;  // Those of every drop, drop after drop.
-  bool refused = false;             // One of the drops held an item that is not a file.
+  std::vector<ComPointer<IShellItemArray>> drops;
+  bool unreadable = false;  // A drop whose items the shell could not take.
   ULONGLONG serve_until = 0;
 };
 
@@ -156,17 +154,19 @@ class DropTarget final : public IDropTarget {
     ServeFor(kWaitForRelease);
     return S_OK;
   }
-  // Explorer waits while Drop runs: it copies the paths and returns; the launch comes later.
+  // Explorer waits while Drop runs: it takes the items, in one read of the data object, and
+  // returns. Naming them takes the shell a while for each, and comes later, as does the launch.
   HRESULT STDMETHODCALLTYPE Drop(IDataObject* data, DWORD, POINTL, DWORD* effect) override {
     if (!data || !effect) {
       return E_INVALIDARG;
     }
     // The documents are opened, neither moved nor copied: a source told "move" may delete them.
     *effect = DROPEFFECT_NONE;
-    if (const auto paths = ItemPaths(shell_, data)) {
-      selection_->paths.insert(selection_->paths.end(), paths->begin(), paths->end());
+    IShellItemArray* items = nullptr;
+    if (SUCCEEDED(shell_.SHCreateShellItemArrayFromDataObject(data, IID_PPV_ARGS(&items)))) {
+      selection_->drops.emplace_back(items);
     } else {
-      selection_->refused = true;
+      selection_->unreadable = true;
     }
     ServeFor(kWaitForRelease);
     return S_OK;
@@ -258,20 +258,23 @@ std::optional<std::vector<std::wstring>> ReceiveSelection() {
     Serve(shell, changed.get(), selection);
     shell.CoRevokeClassObject(registration);
   }
+  // The items, which are COM's, are named and let go of before COM is shut down.
+  std::optional<std::vector<std::wstring>> paths = ItemPaths(shell, selection.drops);
+  selection.drops.clear();
   shell.CoUninitialize();
   if (FAILED(registered)) {
     CannotServe();
   }
 
-  if (selection.refused) {
+  if (!paths || selection.unreadable) {
     platform::MessageBoxA(
         "One of the selected items is not a file or folder on this computer, so none of them was "
         "opened.\n\nSelect only documents that are in a folder on a drive, and open them again.",
         "Orbedo Launcher");
     throw std::runtime_error("Selection holds an item that is not a file");
   }
-  if (selection.paths.empty()) {
+  if (paths->empty()) {
     return std::nullopt;
   }
-  return std::move(selection.paths);
+  return paths;
 }

@@ -25,6 +25,12 @@ std::string RequestArgument(const std::wstring& document) { return AnsiArgument(
 std::string RequestArgument(const std::string& document) { return document; }
 #endif
 
+// The folder part of `path`, with its trailing separator; empty for a path without one (npos + 1
+// is 0).
+platform::NativeString FolderOf(const platform::NativeString& path) {
+  return path.substr(0, path.find_last_of(platform::kPathSeparators) + 1);
+}
+
 int Failed(const std::runtime_error& error) {
   std::fputs("An exception occured: ", stderr);
   std::fputs(error.what(), stderr);
@@ -42,9 +48,8 @@ platform::NativeString InstallPrefix(const platform::NativeString& launcher_path
   // A bare name typed in a console, or an unquoted open command cut at a space ("C:\Program"):
   // the folder the launcher was loaded from. Never the current folder, which for a document opened
   // from the shell is the document's own, where anything may have been put beside it.
-  const platform::NativeString module = platform::GetModuleFileNameW();
-  // npos + 1 is 0: an unknown path gives an empty prefix, from which nothing is started.
-  return module.substr(0, module.find_last_of(platform::kPathSeparators) + 1);
+  // An unknown path gives an empty prefix, from which nothing is started.
+  return FolderOf(platform::GetModuleFileNameW());
 }
 
 int Launch(const platform::NativeString& launcher_path,
@@ -94,9 +99,7 @@ int LaunchSelection(const wchar_t* launcher_path) {
   }
   // COM started the launcher in a folder of its own, which Orbedo.exe would inherit. From a command
   // line both start in the document's folder, where the shell starts every command: so here too.
-  const std::wstring& first = documents->front();
-  platform::SetCurrentDirectoryW(
-      first.substr(0, first.find_last_of(platform::kPathSeparators) + 1));
+  platform::SetCurrentDirectoryW(FolderOf(documents->front()));
   return Launch(launcher_path, *documents);
 }
 #endif

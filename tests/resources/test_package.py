@@ -45,6 +45,9 @@ class PackageTablesTest(unittest.TestCase):
         cls.registry = export("Registry")
         cls.searches = {row["Property"]: row["Signature_"] for row in export("AppSearch")}
         cls.actions = {row["Action"]: row for row in export("CustomAction")}
+        # {extension: the ProgID the package registers for it}, from the OpenWithProgids rows.
+        cls.progids = {row["Key"].split("\\")[0]: row["Name"] for row in cls.registry
+                       if row["Key"].endswith("\\OpenWithProgids")}
         cls.summary = dict(line.split(": ", 1) for line in subprocess.run(
             ["msiinfo", "suminfo", PACKAGE], capture_output=True, text=True,
             check=True).stdout.splitlines())
@@ -155,8 +158,8 @@ class PackageTablesTest(unittest.TestCase):
         self.assertEqual((root.tag, len(root)), ("DefaultAssociations", 23))
         self.assertEqual({(row.get("Identifier"), row.get("ProgId"), row.get("ApplicationName"))
                           for row in root},
-                         {(row["Key"].split("\\")[0], row["Name"], "Orbedo")
-                          for row in self.registry if row["Key"].endswith("\\OpenWithProgids")})
+                         {(extension, progid, "Orbedo")
+                          for extension, progid in self.progids.items()})
 
     def test_default_apps_names_every_type(self):
         # Registering Programs with Client Types (Capabilities, RegisteredApplications).
@@ -164,10 +167,8 @@ class PackageTablesTest(unittest.TestCase):
                   if row["Root"] == "-1"}
         capabilities = values[("SOFTWARE\\RegisteredApplications", "Orbedo")]
         self.assertEqual(values[(capabilities, "ApplicationIcon")], "[#Launcher.exe],-101")
-        progids = {row["Key"].split("\\")[0]: row["Name"] for row in self.registry
-                   if row["Key"].endswith("\\OpenWithProgids")}
         self.assertEqual({name: value for (key, name), value in values.items()
-                          if key == capabilities + "\\FileAssociations"}, progids)
+                          if key == capabilities + "\\FileAssociations"}, self.progids)
 
     def test_the_shell_is_told_once_the_registry_is_written_or_removed(self):
         # Custom Action Type 1, Custom Action Return Processing Options, Deferred Execution Custom

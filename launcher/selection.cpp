@@ -6,10 +6,20 @@
 #include <ole2.h>
 #include <shlobj.h>
 
+#include <algorithm>
+#include <iterator>
 #include <memory>
+#include <new>
+#include <optional>
 #include <stdexcept>
+#include <string>
+#include <string_view>
 #include <type_traits>
+#include <variant>
+#include <vector>
 
+#include "launcher/caller_deadlines.h"
+#include "launcher/drop_formats.h"
 #include "link/system_library.h"
 
 namespace {
@@ -18,89 +28,114 @@ namespace {
 constexpr CLSID kLauncherClass = {
     0xAB4AAF10, 0x92E1, 0x4AD1, {0xA0, 0x51, 0x62, 0x25, 0xD8, 0x3B, 0xEE, 0x1A}};
 
-// How long the launcher waits for what comes next. Once activated, for the drop. After a drop, for
-// Explorer to let go of the drop target: Explorer waits in Release until the server has answered.
-// After that, for a further activation: Explorer opens a selection of several types by each one's
-// association, activating the class once per type, each time at once after the previous release;
-// waiting longer would only delay every selection's launch, and a later activation still gets a
-// launcher of its own.
-constexpr DWORD kWaitForDrop = 30000;
-constexpr DWORD kWaitForRelease = 2000;
-constexpr DWORD kWaitForActivation = 500;
+// CFSTR_SHELLIDLIST, the format of the shell's own ID lists, which every drop from Explorer offers.
+constexpr wchar_t kIdListFormat[] = L"Shell IDList Array";
 
-// What COM and the shell offer, from ole32 and shell32: loaded on demand from the system folder,
-// as user32 and iphlpapi are, so that the launcher's imports stay those of a command-line start.
+// What COM, the shell and the clipboard offer, from ole32, shell32 and user32: loaded on demand
+// from the system folder, so that the launcher's imports stay those of a command-line start.
 struct ShellFunctions {
   ShellFunctions()
       : ole32(LoadSystemLibrary(L"ole32.dll")),
         shell32(LoadSystemLibrary(L"shell32.dll")),
+        user32(LoadSystemLibrary(L"user32.dll")),
         CoInitializeEx(FunctionNamed<decltype(&::CoInitializeEx)>(ole32, "CoInitializeEx")),
         CoUninitialize(FunctionNamed<decltype(&::CoUninitialize)>(ole32, "CoUninitialize")),
         CoRegisterClassObject(
             FunctionNamed<decltype(&::CoRegisterClassObject)>(ole32, "CoRegisterClassObject")),
         CoRevokeClassObject(
             FunctionNamed<decltype(&::CoRevokeClassObject)>(ole32, "CoRevokeClassObject")),
+        CoDisconnectObject(
+            FunctionNamed<decltype(&::CoDisconnectObject)>(ole32, "CoDisconnectObject")),
         CoWaitForMultipleHandles(FunctionNamed<decltype(&::CoWaitForMultipleHandles)>(
             ole32, "CoWaitForMultipleHandles")),
         CoTaskMemFree(FunctionNamed<decltype(&::CoTaskMemFree)>(ole32, "CoTaskMemFree")),
-        SHCreateShellItemArrayFromDataObject(
-            FunctionNamed<decltype(&::SHCreateShellItemArrayFromDataObject)>(
-                shell32, "SHCreateShellItemArrayFromDataObject")) {}
+        ReleaseStgMedium(FunctionNamed<decltype(&::ReleaseStgMedium)>(ole32, "ReleaseStgMedium")),
+        SHGetNameFromIDList(
+            FunctionNamed<decltype(&::SHGetNameFromIDList)>(shell32, "SHGetNameFromIDList")),
+        RegisterClipboardFormatW(FunctionNamed<decltype(&::RegisterClipboardFormatW)>(
+            user32, "RegisterClipboardFormatW")) {}
 
   bool Complete() const {
     return CoInitializeEx && CoUninitialize && CoRegisterClassObject && CoRevokeClassObject &&
-           CoWaitForMultipleHandles && CoTaskMemFree && SHCreateShellItemArrayFromDataObject;
+           CoDisconnectObject && CoWaitForMultipleHandles && CoTaskMemFree && ReleaseStgMedium &&
+           SHGetNameFromIDList && RegisterClipboardFormatW;
   }
 
   // Loaded for the rest of the run: COM keeps its own references to them.
   const platform::Module ole32;
   const platform::Module shell32;
+  const platform::Module user32;
   decltype(&::CoInitializeEx) const CoInitializeEx;
   decltype(&::CoUninitialize) const CoUninitialize;
   decltype(&::CoRegisterClassObject) const CoRegisterClassObject;
   decltype(&::CoRevokeClassObject) const CoRevokeClassObject;
+  decltype(&::CoDisconnectObject) const CoDisconnectObject;
   decltype(&::CoWaitForMultipleHandles) const CoWaitForMultipleHandles;
   decltype(&::CoTaskMemFree) const CoTaskMemFree;
-  decltype(&::SHCreateShellItemArrayFromDataObject) const SHCreateShellItemArrayFromDataObject;
+  decltype(&::ReleaseStgMedium) const ReleaseStgMedium;
+  decltype(&::SHGetNameFromIDList) const SHGetNameFromIDList;
+  decltype(&::RegisterClipboardFormatW) const RegisterClipboardFormatW;
 };
 
-struct ComReleaser {
-  void operator()(IUnknown* object) const { object->Release(); }
-};
-template <typename Interface>
-using ComPointer = std::unique_ptr<Interface, ComReleaser>;
+// An item as its drop brought it: a path, or an absolute ID list for the shell to name.
+using Item = std::variant<std::wstring, IdList>;
 
-// The paths of the items of every drop, drop after drop, each in its order, as the shell names them
-// in the file system; empty when one of them has none (an item of a zip folder, a phone, a search
-// connector).
-std::optional<std::vector<std::wstring>> ItemPaths(
-    const ShellFunctions& shell, const std::vector<ComPointer<IShellItemArray>>& drops) {
-  std::vector<std::wstring> paths;
-  for (const ComPointer<IShellItemArray>& items : drops) {
-    DWORD count = 0;
-    if (FAILED(items->GetCount(&count))) {
-      return std::nullopt;
-    }
-    for (DWORD i = 0; i < count; ++i) {
-      IShellItem* found = nullptr;
-      if (FAILED(items->GetItemAt(i, &found))) {
-        return std::nullopt;
-      }
-      const ComPointer<IShellItem> item(found);
-      wchar_t* path = nullptr;
-      if (FAILED(item->GetDisplayName(SIGDN_FILESYSPATH, &path))) {
-        return std::nullopt;
-      }
-      paths.emplace_back(path);
-      shell.CoTaskMemFree(path);
+class DropTarget;
+
+// What the callers brought and until when the launcher serves them. Calls come in on this one
+// thread, only while it waits in COM.
+class Service {
+ public:
+  Service(const ShellFunctions& functions, HANDLE changed, CLIPFORMAT id_lists)
+      : shell(functions),
+        id_list_format(id_lists),
+        changed_(changed),
+        deadlines_(::GetTickCount64()) {}
+  Service(const Service&) = delete;
+  Service& operator=(const Service&) = delete;
+
+  CallerDeadlines::Caller Activated() {
+    const CallerDeadlines::Caller caller = deadlines_.Activated(::GetTickCount64());
+    ::SetEvent(changed_);
+    return caller;
+  }
+  void Dropped(CallerDeadlines::Caller caller) {
+    deadlines_.Dropped(caller, ::GetTickCount64());
+    ::SetEvent(changed_);
+  }
+  void Released(CallerDeadlines::Caller caller) {
+    deadlines_.Released(caller, ::GetTickCount64());
+    ::SetEvent(changed_);
+  }
+
+  // Answers COM's calls until every caller's deadline has passed.
+  void Serve() const {
+    for (ULONGLONG now = ::GetTickCount64(); now < deadlines_.End(); now = ::GetTickCount64()) {
+      DWORD signalled = 0;
+      HANDLE changed = changed_;
+      shell.CoWaitForMultipleHandles(0, static_cast<DWORD>(deadlines_.End() - now), 1, &changed,
+                                     &signalled);
     }
   }
-  return paths;
-}
+
+  const ShellFunctions& shell;
+  const CLIPFORMAT id_list_format;
+  std::vector<DropTarget*> held;  // The drop targets that callers still hold.
+  std::vector<Item> items;        // Every drop's, drop after drop.
+  bool unreadable = false;        // A drop whose items could not be read.
+  bool ended = false;             // Nothing is taken from here on.
+
+ private:
+  const HANDLE changed_;  // Set whenever a deadline moves, to wake Serve.
+  CallerDeadlines deadlines_;
+};
 
 // QueryInterface of an object that is an `Interface` and nothing more.
 template <typename Interface>
 HRESULT QueryOnly(Interface* self, REFIID interface_id, void** object) {
+  if (!object) {
+    return E_POINTER;
+  }
   if (!IsEqualIID(interface_id, __uuidof(IUnknown)) &&
       !IsEqualIID(interface_id, __uuidof(Interface))) {
     *object = nullptr;
@@ -111,21 +146,72 @@ HRESULT QueryOnly(Interface* self, REFIID interface_id, void** object) {
   return S_OK;
 }
 
-// What the drops brought, and until when the launcher serves its class.
-struct Selection {
-  std::vector<ComPointer<IShellItemArray>> drops;
-  bool unreadable = false;  // A drop whose items the shell could not take.
-  ULONGLONG serve_until = 0;
-};
+// The block of `format` that `data` offers in global memory, copied; empty where it offers none.
+std::optional<std::string> CopyBlock(const ShellFunctions& shell, IDataObject* data,
+                                     CLIPFORMAT format) {
+  FORMATETC wanted = {format, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+  STGMEDIUM medium = {};
+  if (FAILED(data->GetData(&wanted, &medium))) {
+    return std::nullopt;
+  }
+  std::optional<std::string> block;
+  if (medium.tymed == TYMED_HGLOBAL) {
+    if (const void* bytes = ::GlobalLock(medium.hGlobal)) {
+      block.emplace(static_cast<const char*>(bytes), ::GlobalSize(medium.hGlobal));
+      ::GlobalUnlock(medium.hGlobal);
+    }
+  }
+  shell.ReleaseStgMedium(&medium);
+  return block;
+}
 
-// The drop target that Explorer drops the selection on, one part per activation. It lives on the
-// stack of ReceiveSelection, which outlives COM's use of it: counting references tells only when
-// Explorer has let go of it.
+std::u16string FromAnsi(std::string_view name) {
+  const int size = static_cast<int>(name.size());
+  std::u16string text(
+      static_cast<std::size_t>(::MultiByteToWideChar(CP_ACP, 0, name.data(), size, nullptr, 0)),
+      u'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, name.data(), size, reinterpret_cast<wchar_t*>(text.data()),
+                        static_cast<int>(text.size()));
+  return text;
+}
+
+// Every item of `data`, taken whole: Windows holds a data object passed to a drop target valid only
+// until the drop completes, and a shell item array made from it would go on reading it. The shell's
+// ID lists where it offers them, else the file names of the classic format; empty where it offers
+// neither or they cannot be read.
+std::optional<std::vector<Item>> TakeItems(const Service& service, IDataObject* data) {
+  std::vector<Item> items;
+  if (const std::optional<std::string> block =
+          CopyBlock(service.shell, data, service.id_list_format)) {
+    std::optional<std::vector<IdList>> lists = ReadIdListArray(*block);
+    if (!lists) {
+      return std::nullopt;
+    }
+    items.assign(std::make_move_iterator(lists->begin()), std::make_move_iterator(lists->end()));
+  } else if (const std::optional<std::string> files = CopyBlock(service.shell, data, CF_HDROP)) {
+    const std::optional<std::vector<std::u16string>> names = ReadDropFiles(*files, FromAnsi);
+    if (!names) {
+      return std::nullopt;
+    }
+    for (const std::u16string& name : *names) {
+      items.emplace_back(std::wstring(name.begin(), name.end()));
+    }
+  } else {
+    return std::nullopt;
+  }
+  return items;
+}
+
+// The drop target of one caller: Explorer activates the class once per type of a selection, and
+// any other caller may activate it meanwhile. It lives as long as its caller holds it.
 class DropTarget final : public IDropTarget {
  public:
-  DropTarget(const ShellFunctions& shell, Selection* selection, HANDLE changed)
-      : shell_(shell), selection_(selection), changed_(changed) {
-    ServeFor(kWaitForDrop);
+  explicit DropTarget(Service* service) : service_(service), caller_(service->Activated()) {
+    service_->held.push_back(this);
+  }
+  ~DropTarget() {
+    service_->held.erase(std::remove(service_->held.begin(), service_->held.end(), this),
+                         service_->held.end());
   }
   DropTarget(const DropTarget&) = delete;
   DropTarget& operator=(const DropTarget&) = delete;
@@ -133,17 +219,14 @@ class DropTarget final : public IDropTarget {
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID interface_id, void** object) override {
     return QueryOnly<IDropTarget>(this, interface_id, object);
   }
-  ULONG STDMETHODCALLTYPE AddRef() override {
-    if (references_++ == 0) {
-      ServeFor(kWaitForDrop);  // Activated.
-    }
-    return references_;
-  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
   ULONG STDMETHODCALLTYPE Release() override {
-    if (--references_ == 0) {
-      ServeFor(kWaitForActivation);
+    const ULONG left = --references_;
+    if (left == 0) {
+      service_->Released(caller_);
+      delete this;
     }
-    return references_;
+    return left;
   }
 
   // Every selection is taken, with whatever effect is offered (none would make the shell leave
@@ -151,82 +234,120 @@ class DropTarget final : public IDropTarget {
   HRESULT STDMETHODCALLTYPE DragEnter(IDataObject*, DWORD, POINTL, DWORD*) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE DragOver(DWORD, POINTL, DWORD*) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE DragLeave() override {
-    ServeFor(kWaitForRelease);
+    service_->Dropped(caller_);
     return S_OK;
   }
-  // Explorer waits while Drop runs: it takes the items, in one read of the data object, and
-  // returns. Naming them takes the shell a while for each, and comes later, as does the launch.
+  // The caller waits while Drop runs: it copies the items, and the shell names them once the
+  // launcher serves no more.
   HRESULT STDMETHODCALLTYPE Drop(IDataObject* data, DWORD, POINTL, DWORD* effect) override {
     if (!data || !effect) {
       return E_INVALIDARG;
     }
+    // A call that COM dispatches while the launcher shuts its service down would be lost: it is
+    // told so, as COM tells a caller once the target is disconnected.
+    if (service_->ended) {
+      return CO_E_OBJNOTCONNECTED;
+    }
     // The documents are opened, neither moved nor copied: a source told "move" may delete them.
     *effect = DROPEFFECT_NONE;
-    IShellItemArray* items = nullptr;
-    if (SUCCEEDED(shell_.SHCreateShellItemArrayFromDataObject(data, IID_PPV_ARGS(&items)))) {
-      selection_->drops.emplace_back(items);
+    if (std::optional<std::vector<Item>> items = TakeItems(*service_, data)) {
+      service_->items.insert(service_->items.end(), std::make_move_iterator(items->begin()),
+                             std::make_move_iterator(items->end()));
     } else {
-      selection_->unreadable = true;
+      service_->unreadable = true;
     }
-    ServeFor(kWaitForRelease);
+    service_->Dropped(caller_);
     return S_OK;
   }
 
  private:
-  void ServeFor(DWORD milliseconds) {
-    selection_->serve_until = ::GetTickCount64() + milliseconds;
-    ::SetEvent(changed_);
-  }
-
-  const ShellFunctions& shell_;
-  Selection* const selection_;
-  const HANDLE changed_;
+  Service* const service_;
+  const CallerDeadlines::Caller caller_;
   ULONG references_ = 0;
 };
 
-// The launcher's class object, registered for many uses: every activation while the launcher
-// serves gets the same drop target, so that a selection of several types makes one request.
+// The launcher's class object, registered for many uses: each activation gets a drop target of
+// its own, and the service lasts until every caller is done.
 class ClassObject final : public IClassFactory {
  public:
-  explicit ClassObject(DropTarget* target) : target_(target) {}
+  explicit ClassObject(Service* service) : service_(service) {}
   ClassObject(const ClassObject&) = delete;
   ClassObject& operator=(const ClassObject&) = delete;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID interface_id, void** object) override {
     return QueryOnly<IClassFactory>(this, interface_id, object);
   }
-  // It lives as long as the registration, whatever COM counts.
+  // It lives as long as the service, whatever COM counts.
   ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
   ULONG STDMETHODCALLTYPE Release() override { return 1; }
 
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID interface_id,
                                            void** object) override {
+    if (!object) {
+      return E_POINTER;
+    }
+    *object = nullptr;
     if (outer) {
-      *object = nullptr;
       return CLASS_E_NOAGGREGATION;
     }
-    return target_->QueryInterface(interface_id, object);
+    if (service_->ended) {
+      return CO_E_SERVER_STOPPING;
+    }
+    DropTarget* const target = new (std::nothrow) DropTarget(service_);
+    if (!target) {
+      return E_OUTOFMEMORY;
+    }
+    target->AddRef();
+    const HRESULT result = target->QueryInterface(interface_id, object);
+    target->Release();
+    return result;
   }
-  HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+  // COM locks the server for a caller that holds the class object: it is waited for as for a
+  // caller that holds a drop target.
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
+    if (lock) {
+      if (locks_++ == 0) {
+        lock_caller_ = service_->Activated();
+      }
+    } else if (locks_ > 0 && --locks_ == 0) {
+      service_->Released(lock_caller_);
+    }
+    return S_OK;
+  }
 
  private:
-  DropTarget* const target_;
+  Service* const service_;
+  ULONG locks_ = 0;
+  CallerDeadlines::Caller lock_caller_ = 0;
 };
+
+// The paths of the items, in order, the ID lists as the shell names them in the file system; empty
+// when one has no such name (an item of a zip folder, a phone, a search connector).
+std::optional<std::vector<std::wstring>> ItemPaths(const ShellFunctions& shell,
+                                                   std::vector<Item>& items) {
+  std::vector<std::wstring> paths;
+  paths.reserve(items.size());
+  for (Item& item : items) {
+    if (std::wstring* path = std::get_if<std::wstring>(&item)) {
+      paths.push_back(std::move(*path));
+      continue;
+    }
+    wchar_t* name = nullptr;
+    if (FAILED(shell.SHGetNameFromIDList(
+            reinterpret_cast<PCIDLIST_ABSOLUTE>(std::get<IdList>(item).data()), SIGDN_FILESYSPATH,
+            &name))) {
+      return std::nullopt;
+    }
+    paths.emplace_back(name);
+    shell.CoTaskMemFree(name);
+  }
+  return paths;
+}
 
 struct HandleCloser {
   void operator()(HANDLE handle) const { ::CloseHandle(handle); }
 };
 using Event = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
-
-// Answers COM's calls on this thread, whose apartment takes them only while it waits in COM, until
-// the time the calls leave it has passed; `changed` is set whenever they move it.
-void Serve(const ShellFunctions& shell, HANDLE changed, const Selection& selection) {
-  for (ULONGLONG now = ::GetTickCount64(); now < selection.serve_until; now = ::GetTickCount64()) {
-    DWORD signalled = 0;
-    shell.CoWaitForMultipleHandles(0, static_cast<DWORD>(selection.serve_until - now), 1, &changed,
-                                   &signalled);
-  }
-}
 
 [[noreturn]] void CannotServe() { throw std::runtime_error("Couldn't serve the selection"); }
 
@@ -240,33 +361,53 @@ bool StartedToServeSelection(int argc, const wchar_t* const* argv) {
 std::optional<std::vector<std::wstring>> ReceiveSelection() {
   const ShellFunctions shell;
   const Event changed(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  if (!shell.Complete() || !changed) {
+  const UINT id_list_format = shell.Complete() ? shell.RegisterClipboardFormatW(kIdListFormat) : 0;
+  if (!id_list_format || !changed) {
     CannotServe();
   }
-  // An apartment of this one thread: COM's calls come in only while it waits in Serve, one at a
+  // An apartment of this one thread: COM's calls come in only while it waits in COM, one at a
   // time.
   if (FAILED(shell.CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
     CannotServe();
   }
-  Selection selection;
-  DropTarget target(shell, &selection, changed.get());
-  ClassObject class_object(&target);
+  Service service(shell, changed.get(), static_cast<CLIPFORMAT>(id_list_format));
+  ClassObject class_object(&service);
   DWORD registration = 0;
   const HRESULT registered = shell.CoRegisterClassObject(
       kLauncherClass, &class_object, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &registration);
   if (SUCCEEDED(registered)) {
-    Serve(shell, changed.get(), selection);
+    service.Serve();
+    // Revoking the class stops new activations only: a caller that holds the class object or a
+    // drop target could still call it, even while COM shuts down (CoUninitialize dispatches what
+    // is pending). Disconnected, their calls fail in COM itself; what is dispatched before that
+    // finds the service ended.
+    service.ended = true;
     shell.CoRevokeClassObject(registration);
+    shell.CoDisconnectObject(&class_object, 0);
+    while (!service.held.empty()) {
+      DropTarget* const target = service.held.back();
+      service.held.pop_back();
+      shell.CoDisconnectObject(target, 0);
+    }
   }
-  // The items, which are COM's, are named and let go of before COM is shut down.
-  std::optional<std::vector<std::wstring>> paths = ItemPaths(shell, selection.drops);
-  selection.drops.clear();
+  // The shell names the ID lists while COM still runs, and nothing can be added any more.
+  std::optional<std::vector<std::wstring>> paths;
+  if (!service.unreadable) {
+    paths = ItemPaths(shell, service.items);
+  }
   shell.CoUninitialize();
   if (FAILED(registered)) {
     CannotServe();
   }
 
-  if (!paths || selection.unreadable) {
+  if (service.unreadable) {
+    platform::MessageBoxA(
+        "The documents selected in Explorer could not be read, so none of them was opened.\n\n"
+        "Open them again; if this happens again, open them from within Orbedo.",
+        "Orbedo Launcher");
+    throw std::runtime_error("Couldn't read the selection");
+  }
+  if (!paths) {
     platform::MessageBoxA(
         "One of the selected items is not a file or folder on this computer, so none of them was "
         "opened.\n\nSelect only documents that are in a folder on a drive, and open them again.",

@@ -14,12 +14,13 @@
 // /Embedding).
 bool StartedToServeSelection(int argc, const wchar_t* const* argv);
 
-// Serves the launcher's class for as many activations as come one after the other (each waited
-// for half a second after the previous one is let go of, its drop for 30 seconds) and returns the
-// paths of the dropped items, drop after drop, each drop in its own order, once COM is shut down.
-// Empty when nothing was dropped. A selection holding an item that is no file or folder is refused:
-// shown to the user in a message box, then thrown as std::runtime_error. A class that cannot be
-// served is thrown without a box: Explorer tells the user that it could not open the documents.
+// Serves the launcher's class while any caller may still drop (each activation gets a drop target
+// of its own, waited for 30 seconds for its drop, and half a second for a further activation once
+// let go of) and returns the paths of the dropped items, drop after drop, each drop in its own
+// order, once COM is shut down. Empty when nothing was dropped. A selection that cannot be read, or
+// that holds an item that is no file or folder, is refused: shown to the user in a message box,
+// then thrown as std::runtime_error. A class that cannot be served is thrown without a box:
+// Explorer tells the user that it could not open the documents.
 std::optional<std::vector<std::wstring>> ReceiveSelection();
 
 #endif  // LAUNCHER_SELECTION_H_

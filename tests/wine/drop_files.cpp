@@ -2,8 +2,13 @@
 // other: for each ProgID, in the order the documents' types first appear, reads the class id it
 // names (HKEY_CLASSES_ROOT\<ProgID>\shell\open\DropTarget, value Clsid), activates that class in
 // a local server, drops the shell's data object of that type's documents on it, and lets go of it.
-// With --no-drop it lets go without dropping.
-//   drop_files [--no-drop] LIST
+//   drop_files [--no-drop | --callers-at-once | --hdrop-only | --fail-after-drop] LIST
+// --no-drop lets go without dropping. --callers-at-once activates every type's class first, as
+// callers that hold the class at the same time, and drops each 2.5 seconds after the previous one
+// was let go of. --hdrop-only drops a data object that offers the classic CF_HDROP and nothing
+// else.
+// --fail-after-drop drops a data object that fails every call once Drop has returned, as Windows
+// holds one valid only until then (Wine's shell item arrays copy what they need at once).
 // LIST is a file of document paths, one a line, in UTF-8. Prints a line per type: the milliseconds
 // that the activation, the Drop and the Release took, and the effect the drop left, as
 // "activation drop release effect".
@@ -72,6 +77,109 @@ IDataObject* ShellDataObject(const std::vector<std::wstring>& paths) {
   return SUCCEEDED(created) ? data : nullptr;
 }
 
+// HGLOBAL of a CF_HDROP block for `paths`: a DROPFILES header, then the UTF-16 names, each ended by
+// a NUL, and one more NUL.
+HGLOBAL DropFiles(const std::vector<std::wstring>& paths) {
+  std::wstring names;
+  for (const std::wstring& path : paths) {
+    names += path + L'\0';
+  }
+  names += L'\0';
+  const HGLOBAL block = GlobalAlloc(GHND, sizeof(DROPFILES) + names.size() * sizeof(wchar_t));
+  if (auto* header = static_cast<DROPFILES*>(block ? GlobalLock(block) : nullptr)) {
+    header->pFiles = sizeof(DROPFILES);
+    header->fWide = TRUE;
+    std::memcpy(header + 1, names.data(), names.size() * sizeof(wchar_t));
+    GlobalUnlock(block);
+  }
+  return block;
+}
+
+// The data object a drop source hands over: the shell's own (`shell`), or, without one, one that
+// offers only CF_HDROP of `paths`. Once Finish is called with `fail_after_drop`, every call fails.
+class DataObject final : public IDataObject {
+ public:
+  DataObject(IDataObject* shell, std::vector<std::wstring> paths, bool fail_after_drop)
+      : shell_(shell), paths_(std::move(paths)), fail_after_drop_(fail_after_drop) {}
+  DataObject(const DataObject&) = delete;
+  DataObject& operator=(const DataObject&) = delete;
+
+  void Finish() { finished_ = fail_after_drop_; }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
+    if (!IsEqualIID(id, __uuidof(IUnknown)) && !IsEqualIID(id, __uuidof(IDataObject))) {
+      *object = nullptr;
+      return E_NOINTERFACE;
+    }
+    *object = this;
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --references_;
+    if (left == 0) {
+      if (shell_) {
+        shell_->Release();
+      }
+      delete this;
+    }
+    return left;
+  }
+
+  HRESULT STDMETHODCALLTYPE GetData(FORMATETC* format, STGMEDIUM* medium) override {
+    if (finished_ || shell_) {
+      return finished_ ? E_UNEXPECTED : shell_->GetData(format, medium);
+    }
+    if (QueryGetData(format) != S_OK) {
+      return DV_E_FORMATETC;
+    }
+    *medium = {};
+    medium->tymed = TYMED_HGLOBAL;
+    medium->hGlobal = DropFiles(paths_);
+    return medium->hGlobal ? S_OK : E_OUTOFMEMORY;
+  }
+  HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC* format, STGMEDIUM* medium) override {
+    return finished_ ? E_UNEXPECTED : shell_ ? shell_->GetDataHere(format, medium) : E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE QueryGetData(FORMATETC* format) override {
+    if (finished_ || shell_) {
+      return finished_ ? E_UNEXPECTED : shell_->QueryGetData(format);
+    }
+    return format->cfFormat == CF_HDROP && (format->tymed & TYMED_HGLOBAL) ? S_OK : DV_E_FORMATETC;
+  }
+  HRESULT STDMETHODCALLTYPE GetCanonicalFormatEtc(FORMATETC* in, FORMATETC* out) override {
+    if (finished_ || shell_) {
+      return finished_ ? E_UNEXPECTED : shell_->GetCanonicalFormatEtc(in, out);
+    }
+    *out = *in;
+    out->ptd = nullptr;
+    return DATA_S_SAMEFORMATETC;
+  }
+  HRESULT STDMETHODCALLTYPE SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE EnumFormatEtc(DWORD direction, IEnumFORMATETC** formats) override {
+    if (finished_ || shell_) {
+      return finished_ ? E_UNEXPECTED : shell_->EnumFormatEtc(direction, formats);
+    }
+    const FORMATETC hdrop = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    return direction == DATADIR_GET ? SHCreateStdEnumFmtEtc(1, &hdrop, formats) : E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override {
+    return OLE_E_ADVISENOTSUPPORTED;
+  }
+  HRESULT STDMETHODCALLTYPE DUnadvise(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
+  HRESULT STDMETHODCALLTYPE EnumDAdvise(IEnumSTATDATA**) override {
+    return OLE_E_ADVISENOTSUPPORTED;
+  }
+
+ private:
+  IDataObject* const shell_;
+  const std::vector<std::wstring> paths_;
+  const bool fail_after_drop_;
+  bool finished_ = false;
+  ULONG references_ = 1;
+};
+
 double Milliseconds(const LARGE_INTEGER& from) {
   LARGE_INTEGER now, frequency;
   QueryPerformanceCounter(&now);
@@ -88,9 +196,14 @@ int Fail(const char* what, long code) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool drop = !(argc == 3 && std::strcmp(argv[1], "--no-drop") == 0);
-  if (argc != (drop ? 2 : 3)) {
-    std::fputs("usage: drop_files [--no-drop] LIST\n", stderr);
+  const std::string mode = argc == 3 ? argv[1] : "";
+  if (argc != (mode.empty() ? 2 : 3) ||
+      !(mode.empty() || mode == "--no-drop" || mode == "--callers-at-once" ||
+        mode == "--hdrop-only" || mode == "--fail-after-drop")) {
+    std::fputs(
+        "usage: drop_files [--no-drop | --callers-at-once | --hdrop-only | --fail-after-drop] "
+        "LIST\n",
+        stderr);
     return 2;
   }
   // The documents by type, the types in the order they first appear.
@@ -111,45 +224,73 @@ int main(int argc, char** argv) {
   }
   // Explorer's threads are apartments of their own.
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  for (const auto& [progid, paths] : groups) {
+  struct Caller {
     CLSID verb_class;
-    IDataObject* const documents = ShellDataObject(paths);
-    if (!VerbClass(progid, &verb_class) || !documents) {
+    DataObject* documents;
+    IDropTarget* target;
+    double activation;
+  };
+  std::vector<Caller> callers;
+  for (const auto& [progid, paths] : groups) {
+    Caller caller = {};
+    IDataObject* const shell = mode == "--hdrop-only" ? nullptr : ShellDataObject(paths);
+    if (!VerbClass(progid, &caller.verb_class) || (!shell && mode != "--hdrop-only")) {
       return Fail("no DropTarget class or no data object for a type", 0);
     }
+    caller.documents = new DataObject(shell, paths, mode == "--fail-after-drop");
+    callers.push_back(caller);
+  }
+  const auto activate = [](Caller& caller) {
     LARGE_INTEGER started;
     QueryPerformanceCounter(&started);
-    IDropTarget* target = nullptr;
-    HRESULT result = CoCreateInstance(verb_class, nullptr, CLSCTX_LOCAL_SERVER,
-                                      __uuidof(IDropTarget), reinterpret_cast<void**>(&target));
-    if (FAILED(result)) {
-      return Fail("activation failed", result);
+    const HRESULT result =
+        CoCreateInstance(caller.verb_class, nullptr, CLSCTX_LOCAL_SERVER, __uuidof(IDropTarget),
+                         reinterpret_cast<void**>(&caller.target));
+    caller.activation = Milliseconds(started);
+    return result;
+  };
+  if (mode == "--callers-at-once") {
+    for (Caller& caller : callers) {
+      if (const HRESULT result = activate(caller); FAILED(result)) {
+        return Fail("activation failed", result);
+      }
     }
-    const double activation = Milliseconds(started);
+  }
+  for (Caller& caller : callers) {
+    if (mode == "--callers-at-once" && &caller != &callers.front()) {
+      Sleep(2500);
+    } else if (mode != "--callers-at-once") {
+      if (const HRESULT result = activate(caller); FAILED(result)) {
+        return Fail("activation failed", result);
+      }
+    }
+    LARGE_INTEGER started;
     double dropping = 0;
     // Every effect a source may offer; what the target leaves is what happened to the documents.
     DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK;
-    if (drop) {
+    if (mode != "--no-drop") {
       QueryPerformanceCounter(&started);
       const POINTL point = {0, 0};
-      result = target->DragEnter(documents, MK_LBUTTON, point, &effect);
+      HRESULT result = caller.target->DragEnter(caller.documents, MK_LBUTTON, point, &effect);
       if (SUCCEEDED(result) && effect == DROPEFFECT_NONE) {
         return Fail("DragEnter takes no effect", 0);
       }
       if (SUCCEEDED(result)) {
         effect = DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK;
-        result = target->Drop(documents, MK_LBUTTON, point, &effect);
+        result = caller.target->Drop(caller.documents, MK_LBUTTON, point, &effect);
       }
       dropping = Milliseconds(started);
       if (FAILED(result)) {
         return Fail("drop failed", result);
       }
     }
+    caller.documents->Finish();
     QueryPerformanceCounter(&started);
-    target->Release();
+    caller.target->Release();
     const double releasing = Milliseconds(started);
-    documents->Release();
-    std::printf("%.1f %.1f %.1f %lu\n", activation, dropping, releasing, effect);
+    caller.documents->Release();
+    std::printf("%.1f %.1f %.1f %lu\n", caller.activation, dropping, releasing, effect);
+    std::fflush(stdout);
   }
   CoUninitialize();
   return 0;

@@ -85,6 +85,13 @@ int Launch(int argc, const platform::NativeChar* const* argv) {
   return Launch(argv[0], {argv + 1, argv + argc});
 }
 
+void EnterSelectionFolder(const platform::NativeString& launcher_path,
+                          const platform::NativeString& first_document) {
+  if (!platform::SetCurrentDirectoryW(FolderOf(first_document))) {
+    platform::SetCurrentDirectoryW(InstallPrefix(launcher_path));
+  }
+}
+
 #ifdef _WIN32
 int LaunchSelection(const wchar_t* launcher_path) {
   std::optional<std::vector<std::wstring>> documents;
@@ -97,9 +104,10 @@ int LaunchSelection(const wchar_t* launcher_path) {
   if (!documents) {
     return kLaunchDelivered;
   }
-  // COM started the launcher in a folder of its own, which Orbedo.exe would inherit. From a command
-  // line both start in the document's folder, where the shell starts every command: so here too.
-  platform::SetCurrentDirectoryW(FolderOf(documents->front()));
+  // COM started the launcher in a folder of its own (on Windows the system folder), which
+  // Orbedo.exe would inherit. From a command line both start in the document's folder, where the
+  // shell starts every command: so here too.
+  EnterSelectionFolder(launcher_path, documents->front());
   return Launch(launcher_path, *documents);
 }
 #endif

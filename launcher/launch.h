@@ -25,6 +25,12 @@ int Launch(const platform::NativeString& launcher_path,
 // Hands arguments 1 to argc - 1 of the command line to the main application.
 int Launch(int argc, const platform::NativeChar* const* argv);
 
+// Makes the folder of a selection's first document current, so that the main application starts
+// there as from the open command; where it cannot be (gone, or too long to be current), the
+// installation folder that `launcher_path` names: never the folder COM started the launcher in.
+void EnterSelectionFolder(const platform::NativeString& launcher_path,
+                          const platform::NativeString& first_document);
+
 #ifdef _WIN32
 // Hands the documents of a selection dropped on the launcher's class to the main application
 // (launcher/selection.h): the launch for COM's start of the launcher.

@@ -160,9 +160,9 @@ Module LoadLibraryExW(const std::wstring& file, LibrarySearch search);
 // The system folder, C:\Windows\System32; empty when it cannot be told.
 std::wstring GetSystemDirectoryW();
 
-// Makes `folder` the launcher's current folder, the one a program it starts begins in. Windows
-// only, as above; nothing where it fails.
-void SetCurrentDirectoryW(const std::wstring& folder);
+// Makes `folder` the launcher's current folder, the one a program it starts begins in; false where
+// it cannot (a folder gone, or one too long to be current).
+bool SetCurrentDirectoryW(const NativeString& folder);
 
 }  // namespace platform
 

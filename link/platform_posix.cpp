@@ -173,6 +173,8 @@ NativeString GetModuleFileNameW() {
   return NativeString(path, static_cast<std::size_t>(length));
 }
 
+bool SetCurrentDirectoryW(const NativeString& folder) { return ::chdir(folder.c_str()) == 0; }
+
 void AllowSetForegroundWindow(std::uint32_t) {
   // No foreground to give: a desktop's window manager decides.
 }

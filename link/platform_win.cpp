@@ -297,6 +297,8 @@ std::wstring GetSystemDirectoryW() {
   return std::wstring(folder, length);
 }
 
-void SetCurrentDirectoryW(const std::wstring& folder) { ::SetCurrentDirectoryW(folder.c_str()); }
+bool SetCurrentDirectoryW(const NativeString& folder) {
+  return ::SetCurrentDirectoryW(folder.c_str()) != 0;
+}
 
 }  // namespace platform

@@ -262,6 +262,11 @@ void CloseHandle(Handle handle) {
   --Fake().open_handles;
 }
 
+bool SetCurrentDirectoryW(const NativeString& folder) {
+  Fake().calls.push_back("SetCurrentDirectoryW " + folder);
+  return Fake().enterable_folders.count(folder) != 0;
+}
+
 void AllowSetForegroundWindow(std::uint32_t process) {
   Fake().calls.push_back("AllowSetForegroundWindow " + std::to_string(process));
 }

@@ -8,6 +8,7 @@
 #include <deque>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -65,7 +66,8 @@ struct FakePlatform {
   bool in_job = false;
   bool job_allows_breakaway = true;
   std::string module_file_name = "/opt/orbedo/Orbedo-Launcher.exe";
-  bool system_folder_search_known = true;  // Whether LoadLibraryExW takes kSystemFolder.
+  std::set<std::string> enterable_folders;  // What SetCurrentDirectoryW can make current.
+  bool system_folder_search_known = true;   // Whether LoadLibraryExW takes kSystemFolder.
   std::wstring system_directory = L"C:\\Windows\\System32";
   // The existing paths and their short forms. The code page is Latin-1: it holds U+0000-U+00FF.
   std::map<std::wstring, std::wstring> short_paths;

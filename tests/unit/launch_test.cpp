@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <string>
+#include <vector>
+
 #include "fake_platform.h"
 
 namespace {
@@ -76,6 +80,24 @@ TEST_F(LaunchTest, DocumentsFromElsewhereLaunchAsTheCommandLinesArgumentsWould) 
   EXPECT_EQ(Launch(argv[0], documents), kLaunchDelivered);
   EXPECT_EQ(Fake().sent, command_line.sent);
   EXPECT_EQ(Fake().calls, command_line.calls);
+}
+
+TEST_F(LaunchTest, StartsASelectionInItsFirstDocumentsFolderOrElseTheInstallationFolder) {
+  const std::string launcher = "/opt/orbedo/Orbedo-Launcher.exe";
+  const struct {
+    std::set<std::string> enterable;
+    std::vector<std::string> calls;
+  } cases[] = {
+      {{"/data/md/"}, {"SetCurrentDirectoryW /data/md/"}},
+      // A folder gone, or too long to be current: never the folder COM started the launcher in.
+      {{"/opt/orbedo/"}, {"SetCurrentDirectoryW /data/md/", "SetCurrentDirectoryW /opt/orbedo/"}},
+  };
+  for (const auto& [enterable, calls] : cases) {
+    ResetFake();
+    Fake().enterable_folders = enterable;
+    EnterSelectionFolder(launcher, "/data/md/run 1.gro");
+    EXPECT_EQ(Fake().calls, calls);
+  }
 }
 
 TEST_F(LaunchTest, ReportsAFailureOnOneLineOfStandardError) {

@@ -9,7 +9,7 @@
 
 namespace {
 
-std::string Number(std::uint32_t value, int width) {
+std::string Number(std::uint64_t value, int width) {
   std::string bytes;
   for (int i = 0; i < width; ++i) {
     bytes += static_cast<char>(value >> (8 * i) & 0xFF);

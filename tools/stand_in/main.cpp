@@ -115,6 +115,7 @@ constexpr auto kSlowReadPause = std::chrono::milliseconds(5);
 constexpr auto kRequestTimeLimit = std::chrono::seconds(5);
 // More than any selection's request: a peer that sends more is not a launcher.
 constexpr std::size_t kLargestRequest = std::size_t{256} << 20;
+constexpr auto kAcceptRetryPause = std::chrono::milliseconds(100);
 
 struct Settings {
   bool listen = true;
@@ -253,13 +254,17 @@ bool ReadableBefore(Socket socket, Clock::time_point deadline) {
   return select(static_cast<int>(socket + 1), &readable, nullptr, nullptr, &timeout) == 1;
 }
 
-// Waits for a connection until `deadline`; returns kInvalidSocket when none came, or when the
-// listener fails.
+// Waits for a connection until `deadline`; returns kInvalidSocket when none came.
 Socket Accept(Socket listener, Clock::time_point deadline) {
   while (ReadableBefore(listener, deadline)) {
     const Socket connection = accept(listener, nullptr, nullptr);
-    if (connection != kInvalidSocket || LastError() != kResetBeforeAccept) {
+    if (connection != kInvalidSocket) {
       return connection;
+    }
+    // A reset concerns that connection alone; a lack of sockets or memory passes, and the
+    // connection stays queued. Giving up would close the listener on the launchers queued behind.
+    if (LastError() != kResetBeforeAccept) {
+      std::this_thread::sleep_for(kAcceptRetryPause);
     }
   }
   return kInvalidSocket;

@@ -80,6 +80,19 @@ class PackageTablesTest(unittest.TestCase):
                                                | TRANSITIVE),
                                  REGISTRY_KEY_PATH | PERMANENT | NEVER_OVERWRITE)
                 self.assertTrue(component["Condition"], "written whoever owns the extension")
+        # The same defaults for Orbedo's own WiX v3 installer: the package's components, GUIDs,
+        # conditions and key paths.
+        fragment = ET.parse(os.path.join(SOURCE_DIR, "resources", "installer",
+                                         "extension-defaults.wxs"))
+        keys = {row["Registry"]: row for row in self.registry}
+        self.assertEqual(
+            {(element.get("Guid"), element.find(WIX + "Condition").text,
+              element.get("Permanent"), element.get("NeverOverwrite"),
+              element.find(WIX + "RegistryValue").get("Key").rsplit("\\", 1)[-1],
+              element.find(WIX + "RegistryValue").get("Value"))
+             for element in fragment.iter(WIX + "Component")},
+            {(component["ComponentId"], component["Condition"], "yes", "yes", extension,
+              keys[component["KeyPath"]]["Value"]) for extension, component in defaults.items()})
 
     def test_launcher_file_row(self):
         # File Table, File Versioning Rules, MsiFileHash Table, Filename (ICE03).

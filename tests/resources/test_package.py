@@ -191,7 +191,8 @@ class PackageTablesTest(unittest.TestCase):
         self.assertEqual(int(action["Type"]) & (CONTINUE | IN_SCRIPT), CONTINUE)
         actions = sequence("InstallExecuteSequence")
         self.assertGreater(actions[name][0], actions["InstallFinalize"][0])
-        self.assertEqual(actions[name][1], "", "skipped in some installs")
+        # UPGRADINGPRODUCTCODE Property: not in the old product's removal inside an upgrade.
+        self.assertEqual(actions[name][1], "NOT UPGRADINGPRODUCTCODE")
         dll = pefile.PE(data=subprocess.run(
             ["msiinfo", "extract", PACKAGE, "Binary." + action["Source"]], capture_output=True,
             check=True).stdout)

@@ -6,6 +6,7 @@ import csv
 import os
 import re
 import subprocess
+import tempfile
 import unittest
 import xml.etree.ElementTree as ET
 
@@ -137,6 +138,9 @@ class PackageTablesTest(unittest.TestCase):
                           (folder, "", "[INSTALLFOLDER]", "0")})
         [registry] = [row for row in export("RegLocator") if row["Signature_"] == folder]
         self.assertEqual(int(registry["Type"]) & 0x0F, 0, "not a folder")
+        # RegLocator Table (Key, not nullable): where INSTALLFOLDER is given, a key never written.
+        key = self.properties.get(re.fullmatch(r"\[(\w+)\]", registry["Key"])[1], "")
+        self.assertNotIn(key, ["", *(row["Key"] for row in self.registry)])
         [(name, default)] = [(name, row) for name, row in self.actions.items()
                              if row["Source"] == "INSTALLFOLDER"]
         self.assertEqual(int(default["Type"]), 51)
@@ -226,6 +230,16 @@ class PackageTablesTest(unittest.TestCase):
             rows = registry if int(row["Attributes"]) & REGISTRY_KEY_PATH else owners
             self.assertEqual(rows.get(row["KeyPath"]), name, f"{name}'s key path")
 
+    def test_versions_differ_where_windows_installer_compares_them(self):
+        # ProductVersion Property: the fourth field is ignored.
+        self.assertRegex(self.properties["ProductVersion"], r"^\d+\.\d+\.\d+(\.0)?$")
+        with tempfile.TemporaryDirectory() as folder:
+            refused = subprocess.run(
+                [os.path.join(SOURCE_DIR, "tools", "make-package"), "pack", "--version",
+                 "1.0.0.5", "--launcher", LAUNCHER, "--notify-shell", LAUNCHER, "--output",
+                 os.path.join(folder, "refused.msi")], capture_output=True, text=True)
+        self.assertIn("ignores a version's fourth field", refused.stderr)
+
     def test_64_bit_package(self):
         # ICE80, Summary Information Stream (Template, Revision Number, Page Count, Word Count).
         self.assertEqual(self.summary["Template"], "x64;" + self.properties["ProductLanguage"])
@@ -260,6 +274,11 @@ class PackageTablesTest(unittest.TestCase):
         for table, actions in order.items():
             numbers = sequence(table)
             self.assertEqual(sorted(actions, key=lambda action: numbers[action][0]), actions)
+        # ICE82: no two actions of one number.
+        for table in ("InstallUISequence", "InstallExecuteSequence", "AdminUISequence",
+                      "AdminExecuteSequence", "AdvtExecuteSequence"):
+            numbers = [number for number, _ in sequence(table).values()]
+            self.assertEqual(len(set(numbers)), len(numbers), table)
         # Upgrade Table: a rebuild at the same version replaces the installed one, a lower
         # version is refused.
         version = self.properties["ProductVersion"]

@@ -6,6 +6,7 @@ import csv
 import os
 import re
 import subprocess
+import tempfile
 import unittest
 import xml.etree.ElementTree as ET
 
@@ -80,6 +81,19 @@ class PackageTablesTest(unittest.TestCase):
                                                | TRANSITIVE),
                                  REGISTRY_KEY_PATH | PERMANENT | NEVER_OVERWRITE)
                 self.assertTrue(component["Condition"], "written whoever owns the extension")
+        # The same defaults for Orbedo's own WiX v3 installer: the package's components, GUIDs,
+        # conditions and key paths.
+        fragment = ET.parse(os.path.join(SOURCE_DIR, "resources", "installer",
+                                         "extension-defaults.wxs"))
+        keys = {row["Registry"]: row for row in self.registry}
+        self.assertEqual(
+            {(element.get("Guid"), element.find(WIX + "Condition").text,
+              element.get("Permanent"), element.get("NeverOverwrite"),
+              element.find(WIX + "RegistryValue").get("Key").rsplit("\\", 1)[-1],
+              element.find(WIX + "RegistryValue").get("Value"))
+             for element in fragment.iter(WIX + "Component")},
+            {(component["ComponentId"], component["Condition"], "yes", "yes", extension,
+              keys[component["KeyPath"]]["Value"]) for extension, component in defaults.items()})
 
     def test_launcher_file_row(self):
         # File Table, File Versioning Rules, MsiFileHash Table, Filename (ICE03).
@@ -124,6 +138,9 @@ class PackageTablesTest(unittest.TestCase):
                           (folder, "", "[INSTALLFOLDER]", "0")})
         [registry] = [row for row in export("RegLocator") if row["Signature_"] == folder]
         self.assertEqual(int(registry["Type"]) & 0x0F, 0, "not a folder")
+        # RegLocator Table (Key, not nullable): where INSTALLFOLDER is given, a key never written.
+        key = self.properties.get(re.fullmatch(r"\[(\w+)\]", registry["Key"])[1], "")
+        self.assertNotIn(key, ["", *(row["Key"] for row in self.registry)])
         [(name, default)] = [(name, row) for name, row in self.actions.items()
                              if row["Source"] == "INSTALLFOLDER"]
         self.assertEqual(int(default["Type"]), 51)
@@ -178,7 +195,8 @@ class PackageTablesTest(unittest.TestCase):
         self.assertEqual(int(action["Type"]) & (CONTINUE | IN_SCRIPT), CONTINUE)
         actions = sequence("InstallExecuteSequence")
         self.assertGreater(actions[name][0], actions["InstallFinalize"][0])
-        self.assertEqual(actions[name][1], "", "skipped in some installs")
+        # UPGRADINGPRODUCTCODE Property: not in the old product's removal inside an upgrade.
+        self.assertEqual(actions[name][1], "NOT UPGRADINGPRODUCTCODE")
         dll = pefile.PE(data=subprocess.run(
             ["msiinfo", "extract", PACKAGE, "Binary." + action["Source"]], capture_output=True,
             check=True).stdout)
@@ -211,6 +229,16 @@ class PackageTablesTest(unittest.TestCase):
         for name, row in self.components.items():
             rows = registry if int(row["Attributes"]) & REGISTRY_KEY_PATH else owners
             self.assertEqual(rows.get(row["KeyPath"]), name, f"{name}'s key path")
+
+    def test_versions_differ_where_windows_installer_compares_them(self):
+        # ProductVersion Property: the fourth field is ignored.
+        self.assertRegex(self.properties["ProductVersion"], r"^\d+\.\d+\.\d+(\.0)?$")
+        with tempfile.TemporaryDirectory() as folder:
+            refused = subprocess.run(
+                [os.path.join(SOURCE_DIR, "tools", "make-package"), "pack", "--version",
+                 "1.0.0.5", "--launcher", LAUNCHER, "--notify-shell", LAUNCHER, "--output",
+                 os.path.join(folder, "refused.msi")], capture_output=True, text=True)
+        self.assertIn("ignores a version's fourth field", refused.stderr)
 
     def test_64_bit_package(self):
         # ICE80, Summary Information Stream (Template, Revision Number, Page Count, Word Count).
@@ -246,6 +274,11 @@ class PackageTablesTest(unittest.TestCase):
         for table, actions in order.items():
             numbers = sequence(table)
             self.assertEqual(sorted(actions, key=lambda action: numbers[action][0]), actions)
+        # ICE82: no two actions of one number.
+        for table in ("InstallUISequence", "InstallExecuteSequence", "AdminUISequence",
+                      "AdminExecuteSequence", "AdvtExecuteSequence"):
+            numbers = [number for number, _ in sequence(table).values()]
+            self.assertEqual(len(set(numbers)), len(numbers), table)
         # Upgrade Table: a rebuild at the same version replaces the installed one, a lower
         # version is refused.
         version = self.properties["ProductVersion"]

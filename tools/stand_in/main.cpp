@@ -1,32 +1,6 @@
-// A stand-in for the main application, for the tests and the demonstration, and a reference for
-// the main application's own side of the launch protocol: it listens on the loopback port, takes
-// one launch request per connection, records it, answers and closes the connection.
-//
-// The launcher starts the main application without arguments, so the settings come from the
-// environment:
-//   STAND_IN_DELAY      seconds to wait before listening, or "never" (default 0)
-//   STAND_IN_REQUESTS   connections to serve before exiting (default 1)
-//   STAND_IN_LIFETIME   seconds after which it exits, served or not (default 120)
-//   STAND_IN_READY      a file to create once it listens, holding the folder it was started in
-//   STAND_IN_RECORD     a file to which the raw bytes of each request are appended
-//   STAND_IN_ARGUMENTS  a file to which each request's decoded arguments are appended, each
-//                       followed by NUL
-//   STAND_IN_REPLY      the reply (default "OK <number of arguments>")
-//   STAND_IN_BEHAVIOUR  how each connection is served, for the tests of a broken or hostile peer:
-//     answer            read the request, answer, close (the default)
-//     close-unread      close at once, reading nothing
-//     reset-after-read  read the request, then reset the connection instead of answering
-//     trickle           answer one byte at a time, 10 ms apart
-//     flood             answer with 10 MiB: the reply over and over
-//     slow-read         read the request 256 bytes at a time, 5 ms apart, through a small
-//                       receive buffer, then answer
-// A connection that has not sent a whole request within 5 seconds of its accept is dropped
-// unanswered, so that one stalled peer cannot keep the launchers queued behind it waiting; so is
-// one that sends what no launcher sends.
-// Exit status: 0 when every connection was served, 1 otherwise. A copy started while another one
-// holds the port exits at once, quietly and with 0: when several documents are opened together,
-// each launcher starts the main application, and all but the first copy are redundant. Any other
-// failure to listen is reported on standard error and in STAND_IN_RECORD, with status 1.
+// A stand-in for the main application, for the tests and the demonstration, and the reference
+// for the main application's own side of the launch protocol (docs/protocol.md): what it does
+// and the settings it takes are in kUsage.
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -55,6 +29,38 @@
 #include "request_decoder.h"
 
 namespace {
+
+constexpr char kUsage[] = R"(Usage: orbedo-stand-in
+
+A stand-in for the main application, Orbedo.exe, for the tests and the demonstration: it listens
+on 127.0.0.1:46157, takes one launch request per connection, records it, answers and closes the
+connection. The launcher starts the main application without arguments, so the settings come
+from the environment:
+  STAND_IN_DELAY      seconds to wait before listening, or "never" (default 0)
+  STAND_IN_REQUESTS   connections to serve before exiting (default 1)
+  STAND_IN_LIFETIME   seconds after which it exits, served or not (default 120)
+  STAND_IN_READY      a file to create once it listens, holding the folder it was started in
+  STAND_IN_RECORD     a file to which the raw bytes of each request are appended
+  STAND_IN_ARGUMENTS  a file to which each request's decoded arguments are appended, each
+                      followed by NUL
+  STAND_IN_REPLY      the reply (default "OK <number of arguments>")
+  STAND_IN_BEHAVIOUR  how each connection is served, for the tests of a broken or hostile peer:
+    answer            read the request, answer, close (the default)
+    close-unread      close at once, reading nothing
+    reset-after-read  read the request, then reset the connection instead of answering
+    trickle           answer one byte at a time, 10 ms apart
+    flood             answer with 10 MiB: the reply over and over
+    slow-read         read the request 256 bytes at a time, 5 ms apart, through a small
+                      receive buffer, then answer
+A connection that has not sent a whole request within 5 seconds of its accept is dropped
+unanswered, so that one stalled peer cannot keep the launchers queued behind it waiting; so is
+one that sends what no launcher sends.
+
+Exit status: 0 when every connection was served, 1 otherwise. A copy started while another one
+holds the port exits at once, quietly and with 0: when several documents are opened together,
+each launcher starts the main application, and all but the first copy are redundant. Any other
+failure to listen is reported on standard error and in STAND_IN_RECORD, with status 1.
+)";
 
 #ifdef _WIN32
 using Socket = SOCKET;
@@ -109,6 +115,7 @@ constexpr auto kSlowReadPause = std::chrono::milliseconds(5);
 constexpr auto kRequestTimeLimit = std::chrono::seconds(5);
 // More than any selection's request: a peer that sends more is not a launcher.
 constexpr std::size_t kLargestRequest = std::size_t{256} << 20;
+constexpr auto kAcceptRetryPause = std::chrono::milliseconds(100);
 
 struct Settings {
   bool listen = true;
@@ -247,13 +254,17 @@ bool ReadableBefore(Socket socket, Clock::time_point deadline) {
   return select(static_cast<int>(socket + 1), &readable, nullptr, nullptr, &timeout) == 1;
 }
 
-// Waits for a connection until `deadline`; returns kInvalidSocket when none came, or when the
-// listener fails.
+// Waits for a connection until `deadline`; returns kInvalidSocket when none came.
 Socket Accept(Socket listener, Clock::time_point deadline) {
   while (ReadableBefore(listener, deadline)) {
     const Socket connection = accept(listener, nullptr, nullptr);
-    if (connection != kInvalidSocket || LastError() != kResetBeforeAccept) {
+    if (connection != kInvalidSocket) {
       return connection;
+    }
+    // A reset concerns that connection alone; a lack of sockets or memory passes, and the
+    // connection stays queued. Giving up would close the listener on the launchers queued behind.
+    if (LastError() != kResetBeforeAccept) {
+      std::this_thread::sleep_for(kAcceptRetryPause);
     }
   }
   return kInvalidSocket;
@@ -362,7 +373,11 @@ bool Serve(Socket connection, const Settings& settings) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
   const std::optional<Settings> read = ReadSettings();
   if (!read) {
     std::fputs("stand-in: unknown STAND_IN_BEHAVIOUR\n", stderr);

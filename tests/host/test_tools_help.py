@@ -1,0 +1,41 @@
+"""Every program in tools/ answers --help and -h with its usage and status 0, and does nothing else:
+run where it can start no other program, it writes no file, in its folder or the sources."""
+
+import os
+import subprocess
+import tempfile
+import unittest
+
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+TOOLS = [os.path.join(ROOT, "tools", name) for name in (
+    "test", "demo", "install-deps", "make-icons", "make-registration", "make-package")]
+
+
+def sources():
+    files = {}
+    for folder, subfolders, names in os.walk(ROOT):
+        subfolders[:] = set(subfolders) - {".git", "build"}
+        files.update({os.path.join(folder, name): os.stat(os.path.join(folder, name)).st_mtime_ns
+                      for name in names})
+    return files
+
+
+class ToolsHelpTest(unittest.TestCase):
+    def test_help_prints_the_usage_and_does_nothing_else(self):
+        for tool in TOOLS + [os.environ["STAND_IN"]]:
+            for option in ("--help", "-h"):
+                with self.subTest(tool=os.path.basename(tool), option=option), \
+                        tempfile.TemporaryDirectory() as folder:
+                    # Only bash, which the scripts' #! line looks up: nothing else to run.
+                    os.symlink("/bin/bash", os.path.join(folder, "bash"))
+                    before = sources()
+                    done = subprocess.run([tool, option], cwd=folder, capture_output=True,
+                                          text=True, timeout=60,
+                                          env={"PATH": folder, "HOME": folder, "TMPDIR": folder})
+                    self.assertEqual((done.returncode, done.stderr), (0, ""))
+                    self.assertRegex(done.stdout, r"^[Uu]sage: \S+")
+                    self.assertEqual((os.listdir(folder), sources()), (["bash"], before))
+
+
+if __name__ == "__main__":
+    unittest.main()

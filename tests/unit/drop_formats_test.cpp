@@ -9,64 +9,42 @@
 
 namespace {
 
-std::string Number(std::uint64_t value, int width) {
+// `width` little-endian bytes of each number.
+std::string Fields(const std::vector<std::uint32_t>& numbers, int width = 4) {
   std::string bytes;
-  for (int i = 0; i < width; ++i) {
-    bytes += static_cast<char>(value >> (8 * i) & 0xFF);
+  for (const std::uint32_t number : numbers) {
+    for (int i = 0; i < width; ++i) {
+      bytes += static_cast<char>(number >> (8 * i) & 0xFF);
+    }
   }
   return bytes;
 }
 
-// An ID list of one item per text, each item's size counting its own two bytes.
+// An ID list of one item per text.
 std::string List(const std::vector<std::string>& items) {
   std::string list;
   for (const std::string& item : items) {
-    list += Number(static_cast<std::uint32_t>(item.size() + 2), 2) + item;
+    list += Fields({static_cast<std::uint32_t>(item.size() + 2)}, 2) + item;
   }
-  return list + std::string(2, '\0');
+  return list + Fields({0}, 2);
 }
 
-// A CIDA whose count is `count` and whose offsets are `offsets` (folder first), then `lists`.
-std::string IdListArray(std::uint32_t count, const std::vector<std::uint32_t>& offsets,
-                        const std::string& lists) {
-  std::string block = Number(count, 4);
-  for (const std::uint32_t offset : offsets) {
-    block += Number(offset, 4);
-  }
-  return block + lists;
-}
-
-TEST(DropFormatsTest, IdListsAreTheFoldersListFollowedByEachItemsOwn) {
-  const std::string folder = List({"C:", "Data"});
-  const std::string a = List({"a.pdb"});
-  const std::string b = List({"md", "b.gro"});
-  const std::uint32_t lists = 16;  // After the count and three offsets.
-  const auto f = static_cast<std::uint32_t>(folder.size());
-  const auto block = IdListArray(
-      2, {lists, lists + f, lists + f + static_cast<std::uint32_t>(a.size())}, folder + a + b);
-  EXPECT_EQ(ReadIdListArray(block), (std::vector<IdList>{List({"C:", "Data", "a.pdb"}),
-                                                         List({"C:", "Data", "md", "b.gro"})}));
-  // The desktop's own list is empty; items may share a list; none at all is a selection of none.
-  EXPECT_EQ(ReadIdListArray(IdListArray(2, {16, 18, 18}, List({}) + a)),
-            (std::vector<IdList>{a, a}));
-  EXPECT_EQ(ReadIdListArray(IdListArray(0, {8}, List({}))), std::vector<IdList>{});
-}
-
-TEST(DropFormatsTest, RefusesIdListsOutsideTheBlockOrWithoutAnEnd) {
-  const std::string item = List({"a.pdb"});
-  const std::string cases[] = {
-      "",
-      Number(1, 3),
-      IdListArray(1, {12}, List({})),                     // One offset short.
-      IdListArray(0xFFFFFFFF, {8}, List({})),             // A count far beyond the block.
-      IdListArray(1, {12, 1000}, List({}) + item),        // An item's offset beyond the block.
-      IdListArray(1, {12, 0xFFFFFFF0}, List({}) + item),  // ... where adding to it would wrap.
-      IdListArray(1, {12, 14}, List({}) + item.substr(0, item.size() - 1)),  // No terminator.
-      IdListArray(1, {12, 14}, List({}) + Number(200, 2) + "a.pdb"),  // An item past the end.
-      IdListArray(1, {12, 14}, List({}) + Number(1, 2) + "\0\0"),     // A size of 1.
-  };
-  for (const std::string& block : cases) {
-    EXPECT_EQ(ReadIdListArray(block), std::nullopt) << testing::PrintToString(block);
+TEST(DropFormatsTest, IdListsAreTheFoldersListThenEachItemsOwnWithinTheBlock) {
+  // The count, the offsets of the folder's list and of each item's (16 = after three fields).
+  const std::string folder = List({"C:", "Data"}), a = List({"a.pdb"}), desktop = List({});
+  EXPECT_EQ(ReadIdListArray(Fields({2, 16, 28, 28}) + folder + a),
+            (std::vector<IdList>{List({"C:", "Data", "a.pdb"}), List({"C:", "Data", "a.pdb"})}));
+  EXPECT_EQ(ReadIdListArray(Fields({1, 12, 14}) + desktop + a), std::vector<IdList>{a});
+  EXPECT_EQ(ReadIdListArray(Fields({0, 8}) + desktop), std::vector<IdList>{});
+  for (const std::string& malformed :
+       {Fields({1}).substr(0, 3), Fields({1, 12}) + desktop,         // Offsets cut short.
+        Fields({0xFFFFFFFF, 8}) + desktop,                           // A count beyond the block.
+        Fields({1, 12, 1000}) + desktop + a,                         // An offset beyond it,
+        Fields({1, 12, 0xFFFFFFF0}) + desktop + a,                   // or one that would wrap.
+        Fields({1, 12, 14}) + desktop + a.substr(0, 8),              // No terminator.
+        Fields({1, 12, 14}) + desktop + Fields({200}, 2) + "a.pdb",  // An item past the end.
+        Fields({1, 12, 14}) + desktop + Fields({1, 0}, 2)}) {        // An item of size 1.
+    EXPECT_EQ(ReadIdListArray(malformed), std::nullopt) << testing::PrintToString(malformed);
   }
 }
 
@@ -78,29 +56,18 @@ std::u16string Latin1(std::string_view name) {
   return text;
 }
 
-std::string DropFiles(bool wide, const std::string& names) {
-  return Number(20, 4) + Number(0, 8) + Number(0, 4) + Number(wide, 4) + names;
-}
-
-TEST(DropFormatsTest, FileNamesAreUtf16OrTheAnsiCodePagesAsTheHeaderSays) {
-  const char names[] = "C\0:\0\\\0\xB2\x03.\0p\0d\0b\0\0\0x\0\0\0\0";  // And its own NUL.
-  const std::string wide(names, sizeof names);
-  EXPECT_EQ(ReadDropFiles(DropFiles(true, wide), Latin1),
-            (std::vector<std::u16string>{u"C:\\\u03B2.pdb", u"x"}));
-  EXPECT_EQ(ReadDropFiles(DropFiles(false, std::string("C:\\\xE9.pdb\0y\0\0", 12)), Latin1),
-            (std::vector<std::u16string>{u"C:\\\u00E9.pdb", u"y"}));
-  EXPECT_EQ(ReadDropFiles(DropFiles(true, std::string(2, '\0')), Latin1),
-            std::vector<std::u16string>{});
-
-  const std::string malformed[] = {
-      DropFiles(true, "").substr(0, 19),            // A header cut short.
-      DropFiles(true, std::string("a\0b\0\0", 6)),  // No final NUL.
-      DropFiles(true, std::string("a\0\0", 3)),     // A name without its NUL.
-      DropFiles(false, "a"),                        // Names that never end.
-      Number(1000, 4) + DropFiles(false, std::string(2, '\0')).substr(4),  // Names elsewhere.
-  };
-  for (const std::string& block : malformed) {
-    EXPECT_EQ(ReadDropFiles(block, Latin1), std::nullopt) << testing::PrintToString(block);
+TEST(DropFormatsTest, FileNamesAreUtf16OrAnsiAsTheHeaderSaysWithinTheBlock) {
+  // The offset of the names, a point, whether it is in the non-client area, whether UTF-16.
+  const auto header = [](std::uint32_t wide) { return Fields({20, 0, 0, 0, wide}); };
+  const std::string wide = Fields({'C', ':', 0x3B2, 0, 'x', 0, 0}, 2);
+  EXPECT_EQ(ReadDropFiles(header(1) + wide, Latin1),
+            (std::vector<std::u16string>{u"C:\u03B2", u"x"}));
+  EXPECT_EQ(ReadDropFiles(header(0) + std::string("C:\xE9\0y\0\0", 7), Latin1),
+            (std::vector<std::u16string>{u"C:\u00E9", u"y"}));
+  for (const std::string& malformed :
+       {header(1).substr(0, 19), header(1) + wide.substr(0, 12), header(1) + Fields({'a'}, 2),
+        header(0) + "a", Fields({1000}) + header(0).substr(4) + std::string(2, '\0')}) {
+    EXPECT_EQ(ReadDropFiles(malformed, Latin1), std::nullopt) << testing::PrintToString(malformed);
   }
 }
 

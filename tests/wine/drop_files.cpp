@@ -7,8 +7,9 @@
 // callers that hold the class at the same time, and drops each 2.5 seconds after the previous one
 // was let go of. --hdrop-only drops a data object that offers the classic CF_HDROP and nothing
 // else.
-// --fail-after-drop drops a data object that fails every call once Drop has returned, as Windows
-// holds one valid only until then (Wine's shell item arrays copy what they need at once).
+// --fail-after-drop cuts the data object off once Drop has returned, so that every later call on
+// it fails, as Windows holds a dropped one valid only until then (Wine's shell copies what it needs
+// at once).
 // LIST is a file of document paths, one a line, in UTF-8. Prints a line per type: the milliseconds
 // that the activation, the Drop and the Release took, and the effect the drop left, as
 // "activation drop release effect".
@@ -77,93 +78,58 @@ IDataObject* ShellDataObject(const std::vector<std::wstring>& paths) {
   return SUCCEEDED(created) ? data : nullptr;
 }
 
-// HGLOBAL of a CF_HDROP block for `paths`: a DROPFILES header, then the UTF-16 names, each ended by
-// a NUL, and one more NUL.
-HGLOBAL DropFiles(const std::vector<std::wstring>& paths) {
-  std::wstring names;
-  for (const std::wstring& path : paths) {
-    names += path + L'\0';
-  }
-  names += L'\0';
-  const HGLOBAL block = GlobalAlloc(GHND, sizeof(DROPFILES) + names.size() * sizeof(wchar_t));
-  if (auto* header = static_cast<DROPFILES*>(block ? GlobalLock(block) : nullptr)) {
-    header->pFiles = sizeof(DROPFILES);
-    header->fWide = TRUE;
-    std::memcpy(header + 1, names.data(), names.size() * sizeof(wchar_t));
-    GlobalUnlock(block);
-  }
-  return block;
-}
-
-// The data object a drop source hands over: the shell's own (`shell`), or, without one, one that
-// offers only CF_HDROP of `paths`. Once Finish is called with `fail_after_drop`, every call fails.
-class DataObject final : public IDataObject {
+// The data object of a drop source that offers the classic CF_HDROP of `paths` and nothing else:
+// a DROPFILES header, then the UTF-16 names, each ended by a NUL, and one more NUL.
+class FileList final : public IDataObject {
  public:
-  DataObject(IDataObject* shell, std::vector<std::wstring> paths, bool fail_after_drop)
-      : shell_(shell), paths_(std::move(paths)), fail_after_drop_(fail_after_drop) {}
-  DataObject(const DataObject&) = delete;
-  DataObject& operator=(const DataObject&) = delete;
-
-  void Finish() { finished_ = fail_after_drop_; }
+  explicit FileList(const std::vector<std::wstring>& paths) {
+    for (const std::wstring& path : paths) {
+      names_ += path + L'\0';
+    }
+    names_ += L'\0';
+  }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
-    if (!IsEqualIID(id, __uuidof(IUnknown)) && !IsEqualIID(id, __uuidof(IDataObject))) {
-      *object = nullptr;
-      return E_NOINTERFACE;
-    }
-    *object = this;
-    AddRef();
-    return S_OK;
+    *object = IsEqualIID(id, __uuidof(IUnknown)) || IsEqualIID(id, __uuidof(IDataObject))
+                  ? static_cast<IDataObject*>(this)
+                  : nullptr;
+    return *object ? (AddRef(), S_OK) : E_NOINTERFACE;
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
   ULONG STDMETHODCALLTYPE Release() override {
     const ULONG left = --references_;
     if (left == 0) {
-      if (shell_) {
-        shell_->Release();
-      }
       delete this;
     }
     return left;
   }
 
   HRESULT STDMETHODCALLTYPE GetData(FORMATETC* format, STGMEDIUM* medium) override {
-    if (finished_ || shell_) {
-      return finished_ ? E_UNEXPECTED : shell_->GetData(format, medium);
-    }
     if (QueryGetData(format) != S_OK) {
       return DV_E_FORMATETC;
     }
+    const std::size_t size = names_.size() * sizeof(wchar_t);
     *medium = {};
     medium->tymed = TYMED_HGLOBAL;
-    medium->hGlobal = DropFiles(paths_);
-    return medium->hGlobal ? S_OK : E_OUTOFMEMORY;
-  }
-  HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC* format, STGMEDIUM* medium) override {
-    return finished_ ? E_UNEXPECTED : shell_ ? shell_->GetDataHere(format, medium) : E_NOTIMPL;
+    medium->hGlobal = GlobalAlloc(GHND, sizeof(DROPFILES) + size);
+    auto* const header = static_cast<DROPFILES*>(GlobalLock(medium->hGlobal));
+    if (!header) {
+      return E_OUTOFMEMORY;
+    }
+    *header = {sizeof(DROPFILES), {}, FALSE, TRUE};
+    std::memcpy(header + 1, names_.data(), size);
+    GlobalUnlock(medium->hGlobal);
+    return S_OK;
   }
   HRESULT STDMETHODCALLTYPE QueryGetData(FORMATETC* format) override {
-    if (finished_ || shell_) {
-      return finished_ ? E_UNEXPECTED : shell_->QueryGetData(format);
-    }
     return format->cfFormat == CF_HDROP && (format->tymed & TYMED_HGLOBAL) ? S_OK : DV_E_FORMATETC;
   }
-  HRESULT STDMETHODCALLTYPE GetCanonicalFormatEtc(FORMATETC* in, FORMATETC* out) override {
-    if (finished_ || shell_) {
-      return finished_ ? E_UNEXPECTED : shell_->GetCanonicalFormatEtc(in, out);
-    }
-    *out = *in;
-    out->ptd = nullptr;
-    return DATA_S_SAMEFORMATETC;
+  HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) override {
+    return E_NOTIMPL;
   }
   HRESULT STDMETHODCALLTYPE SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE EnumFormatEtc(DWORD direction, IEnumFORMATETC** formats) override {
-    if (finished_ || shell_) {
-      return finished_ ? E_UNEXPECTED : shell_->EnumFormatEtc(direction, formats);
-    }
-    const FORMATETC hdrop = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
-    return direction == DATADIR_GET ? SHCreateStdEnumFmtEtc(1, &hdrop, formats) : E_NOTIMPL;
-  }
+  HRESULT STDMETHODCALLTYPE EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override {
     return OLE_E_ADVISENOTSUPPORTED;
   }
@@ -173,10 +139,7 @@ class DataObject final : public IDataObject {
   }
 
  private:
-  IDataObject* const shell_;
-  const std::vector<std::wstring> paths_;
-  const bool fail_after_drop_;
-  bool finished_ = false;
+  std::wstring names_;
   ULONG references_ = 1;
 };
 
@@ -226,18 +189,17 @@ int main(int argc, char** argv) {
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   struct Caller {
     CLSID verb_class;
-    DataObject* documents;
+    IDataObject* documents;
     IDropTarget* target;
     double activation;
   };
   std::vector<Caller> callers;
   for (const auto& [progid, paths] : groups) {
     Caller caller = {};
-    IDataObject* const shell = mode == "--hdrop-only" ? nullptr : ShellDataObject(paths);
-    if (!VerbClass(progid, &caller.verb_class) || (!shell && mode != "--hdrop-only")) {
+    caller.documents = mode == "--hdrop-only" ? new FileList(paths) : ShellDataObject(paths);
+    if (!VerbClass(progid, &caller.verb_class) || !caller.documents) {
       return Fail("no DropTarget class or no data object for a type", 0);
     }
-    caller.documents = new DataObject(shell, paths, mode == "--fail-after-drop");
     callers.push_back(caller);
   }
   const auto activate = [](Caller& caller) {
@@ -284,7 +246,9 @@ int main(int argc, char** argv) {
         return Fail("drop failed", result);
       }
     }
-    caller.documents->Finish();
+    if (mode == "--fail-after-drop") {
+      CoDisconnectObject(caller.documents, 0);
+    }
     QueryPerformanceCounter(&started);
     caller.target->Release();
     const double releasing = Milliseconds(started);

@@ -1,0 +1,250 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "thumbnails/picture.h"
+#include "thumbnails/structure.h"
+#include "thumbnails/text.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Open Babel's conversions of Debian's molecules (tests/unit/make_structure_files).
+const fs::path kFiles = std::getenv("STRUCTURE_FILES") ? std::getenv("STRUCTURE_FILES") : "";
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+Atoms Molecule(const std::string& name) { return ReadMol(Slurp(kFiles / "mol" / (name + ".mol"))); }
+
+// The number of atoms of each element: of atoms, and of a formula such as C16H13ClN2O.
+std::map<int, int> Census(const Atoms& atoms) {
+  std::map<int, int> census;
+  for (const Atom& atom : atoms) {
+    ++census[atom.element];
+  }
+  return census;
+}
+std::map<int, int> Census(const std::string& formula) {
+  std::map<int, int> census;
+  for (std::size_t i = 0; i < formula.size();) {
+    const std::size_t digits = formula.find_first_of("0123456789", i);
+    const std::size_t next = formula.find_first_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ", i + 1);
+    const std::size_t symbol_end = std::min(digits, next);
+    census[text::ElementOfSymbol(formula.substr(i, symbol_end - i))] +=
+        symbol_end < next ? std::stoi(formula.substr(symbol_end, next - symbol_end)) : 1;
+    i = next == std::string::npos ? formula.size() : next;
+  }
+  return census;
+}
+
+// The same atoms, give or take `tolerance` Ångström, in any order: gemmi keeps a PDB file's
+// atoms by residue.
+bool Same(const Atoms& a, Atoms b, double tolerance) {
+  for (const Atom& p : a) {
+    const auto match = std::find_if(b.begin(), b.end(), [&](const Atom& q) {
+      return p.element == q.element && std::abs(p.x - q.x) <= tolerance &&
+             std::abs(p.y - q.y) <= tolerance && std::abs(p.z - q.z) <= tolerance;
+    });
+    if (match == b.end()) {
+      return false;
+    }
+    b.erase(match);
+  }
+  return b.empty();
+}
+
+TEST(ReadStructure, ReadsEveryMoleculeInEveryFormatAsOpenBabelReportsIt) {
+  const struct {
+    const char* folder;
+    const char* extension;
+    std::function<Atoms(std::string_view)> reader;
+  } formats[] = {{"pdb", "pdb", ReadPdb},     {"pqr", "pqr", ReadPqr}, {"cif", "cif", ReadCif},
+                 {"mmcif", "mmcif", ReadCif}, {"gro", "gro", ReadGro}, {"mol", "mol", ReadMol},
+                 {"sd", "sd", ReadMol},       {"sdf", "sdf", ReadMol}, {"xyz", "xyz", ReadXyz},
+                 {"v3000", "mol", ReadMol}};
+  std::ifstream reference(kFiles / "reference.tsv");
+  std::map<std::string, int> read;
+  int molecules = 0;
+  for (std::string name, count, formula; reference >> name >> count >> formula; ++molecules) {
+    // The formula counts the hydrogens the file leaves implicit too: those the file has are the
+    // atoms that are not in the formula's other elements.
+    std::map<int, int> reported = Census(formula);
+    reported[1] = std::stoi(count);
+    for (const auto& [element, atoms] : reported) {
+      reported[1] -= element == 1 ? 0 : atoms;
+    }
+    if (reported[1] == 0) {
+      reported.erase(1);
+    }
+    const Atoms expected = Molecule("_" + name);
+    ASSERT_EQ(expected.size(), std::stoul(count)) << name;
+    ASSERT_EQ(Census(expected), reported) << name;
+    for (const auto& format : formats) {
+      const fs::path path = kFiles / format.folder / ("_" + name + "." + format.extension);
+      if (!fs::exists(path)) {
+        continue;  // A molecule that Open Babel's GRO writer crashes on.
+      }
+      const std::string file = Slurp(path);
+      // GRO has a hundredth of an Ångström, PDB and PQR a thousandth.
+      EXPECT_TRUE(Same(format.reader(file), expected, 0.0051)) << path;
+      EXPECT_TRUE(Same(ReadStructure(file), expected, 0.0051)) << path;
+      ++read[format.folder];
+    }
+  }
+  EXPECT_GT(molecules, 500);
+  for (const auto& format : formats) {
+    EXPECT_GE(read[format.folder], molecules - 2) << format.folder;
+  }
+}
+
+TEST(ReadStructure, TakesTheFirstModelAndReadsWhatFixedColumnsWouldMiss) {
+  const std::string pdb_atom =
+      "ATOM      1  CA  ALA A   1       1.000   2.000   3.000  1.00  0.00           C\n";
+  const struct {
+    std::string file;
+    Atoms atoms;
+  } cases[] = {
+      {"MODEL 1\n" + pdb_atom + "ENDMDL\nMODEL 2\n" + pdb_atom + pdb_atom + "ENDMDL\n",
+       {{1, 2, 3, 6}}},
+      {"2\nfirst\nO 0 0 0\nH 1 0 0\n1\nsecond\nC 5 5 5\n", {{0, 0, 0, 8}, {1, 0, 0, 1}}},
+      {"t\n1\n    1SOL     OW    1   0.100   0.200   0.300\n 1 1 1\nt\n1\n"
+       "    1SOL     OW    1   9.000   9.000   9.000\n 1 1 1\n",
+       {{1, 2, 3, 8}}},
+      {"a\n b\n\n  1  0  0  0  0  0  0  0  0  0999 V2000\n    1.0000    2.0000    3.0000 Br"
+       "  0  0\nM  END\n$$$$\nb\n\n\n  1  0  0  0  0  0  0  0  0  0999 V2000\n"
+       "    9.0000    9.0000    9.0000 C   0  0\nM  END\n$$$$\n",
+       {{1, 2, 3, 35}}},
+      {"data_m\nloop_\n_atom_site.type_symbol\n_atom_site.Cartn_x\n_atom_site.Cartn_y\n"
+       "_atom_site.Cartn_z\n_atom_site.pdbx_PDB_model_num\nFE 1 2 3 1\nN 4 5 6 1\nC 7 8 9 2\n",
+       {{1, 2, 3, 26}, {4, 5, 6, 7}}},
+      // PQR with the chain field and wide numbers: nothing where PDB's columns would be.
+      {"ATOM      1  CA  GLY A    1  -11.500  1002.25 3.125  -0.1234 1.9080\n"
+       "ATOM 2 NA NA 2 4 5 6 1.0 1.5\nATOM 3 CL CL B 3 7 8 9 -1.0 1.9\n",
+       {{-11.5, 1002.25, 3.125, 6}, {4, 5, 6, 11}, {7, 8, 9, 17}}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_TRUE(Same(ReadStructure(c.file), c.atoms, 1e-9)) << c.file;
+  }
+}
+
+TEST(ReadStructure, TurnsFractionalCoordinatesCartesianThroughTheCell) {
+  const double a = 5, b = 6, c = 7, alpha = 80, beta = 95, gamma = 110;
+  const Atoms atoms = ReadStructure(
+      "data_cell\n_cell_length_a 5.0\n_cell_length_b 6.00(2)\n_cell_length_c 7\n"
+      "_cell_angle_alpha 80\n_cell_angle_beta 95\n_cell_angle_gamma 110\nloop_\n"
+      "_atom_site_label\n_atom_site_fract_x\n_atom_site_fract_y\n_atom_site_fract_z\n"
+      "C1 0 0 0\nO1 0.5 0 0\nCl1 0.1 0.2 0.3\n");
+  ASSERT_EQ(atoms.size(), 3u);
+  EXPECT_EQ(Census(atoms), Census("CClO"));
+  // The distance from the origin by the cell's metric: d² = f·G·f.
+  const double f[3] = {0.1, 0.2, 0.3}, length[3] = {a, b, c};
+  const double cosine[3][3] = {{1, std::cos(gamma * M_PI / 180), std::cos(beta * M_PI / 180)},
+                               {std::cos(gamma * M_PI / 180), 1, std::cos(alpha * M_PI / 180)},
+                               {std::cos(beta * M_PI / 180), std::cos(alpha * M_PI / 180), 1}};
+  double squared = 0;
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) {
+      squared += f[i] * f[j] * length[i] * length[j] * cosine[i][j];
+    }
+  }
+  const auto distance = [&](const Atom& p) {
+    return std::hypot(p.x - atoms[0].x, p.y - atoms[0].y, p.z - atoms[0].z);
+  };
+  EXPECT_NEAR(distance(atoms[1]), 2.5, 1e-9);
+  EXPECT_NEAR(distance(atoms[2]), std::sqrt(squared), 1e-9);
+}
+
+TEST(ReadStructure, RefusesWhatIsNoStructure) {
+  std::string noise(4096, '\0');
+  unsigned seed = 1;
+  for (char& byte : noise) {
+    byte = static_cast<char>((seed = seed * 1103515245 + 12345) >> 16);
+  }
+  for (const std::string& file :
+       {std::string(), std::string("Dear reader,\n\nthis is a letter.\n"), noise,
+        std::string("Microsoft C/C++ MSF 7.00\r\n\x1a"
+                    "DS\0\0\0",
+                    32),
+        std::string("3\ncut short\nC 0 0 0\n"), std::string("1\n\nC 0 nan 0\n"),
+        std::string("1\n\nC 0 1e300 0\n"), std::string("t\n99999999\n")}) {
+    EXPECT_TRUE(ReadStructure(file).empty()) << file;
+  }
+}
+
+TEST(ReadStructure, ReadsAQuarterOfAMillionAtoms) {
+  std::string pdb;
+  char line[82];
+  for (int i = 0; i < 250000; ++i) {
+    std::snprintf(
+        line, sizeof line, "ATOM  %5d  CA  ALA A%4d    %8.3f%8.3f%8.3f  1.00  0.00           %c\n",
+        i % 100000, i / 10 % 10000, i % 97 * 1.5, i % 89 * 1.1, i % 83 * 0.7, "CNOS"[i % 4]);
+    pdb += line;
+  }
+  const Atoms atoms = ReadStructure(pdb);
+  ASSERT_EQ(atoms.size(), 250000u);
+  EXPECT_EQ(Census(atoms)[16], 62500);
+  const Picture picture = DrawAtoms(atoms, 256);
+  EXPECT_EQ(std::max(picture.width, picture.height), 256);
+}
+
+bool Looks(std::uint32_t pixel, int channel) {
+  const int c[3] = {static_cast<int>(pixel >> 16 & 0xFF), static_cast<int>(pixel >> 8 & 0xFF),
+                    static_cast<int>(pixel & 0xFF)};
+  return pixel >> 24 == 0xFF && c[channel] > 2 * c[(channel + 1) % 3] &&
+         c[channel] > 2 * c[(channel + 2) % 3];
+}
+
+TEST(DrawAtoms, FillsItsOwnShapeInTheElementsColoursTheSameEveryTime) {
+  const Atoms diazepam = Molecule("_diazepam");       // Cl, N and O
+  const Atoms hexane = Molecule("_2-methylpentane");  // C and H
+  for (const int side : {16, 256, 1000}) {
+    const Picture picture = DrawAtoms(diazepam, side);
+    const int w = picture.width, h = picture.height;
+    EXPECT_EQ(std::max(w, h), side);
+    EXPECT_LT(std::min(w, h), side);
+    ASSERT_EQ(picture.pixels.size(), static_cast<std::size_t>(w * h));
+    const auto alpha = [&](int x, int y) {
+      return picture.pixels[static_cast<std::size_t>(y * w + x)] >> 24;
+    };
+    // A margin of one clear pixel, and something drawn next to it on every side.
+    for (int x = 0; x < w; ++x) {
+      EXPECT_EQ(alpha(x, 0) | alpha(x, h - 1), 0u);
+    }
+    for (int y = 0; y < h; ++y) {
+      EXPECT_EQ(alpha(0, y) | alpha(w - 1, y), 0u);
+    }
+    int reach[4] = {};
+    for (int i = 1; i < w - 1; ++i) {
+      reach[0] += alpha(i, 1) > 0, reach[1] += alpha(i, h - 2) > 0;
+    }
+    for (int i = 1; i < h - 1; ++i) {
+      reach[2] += alpha(1, i) > 0, reach[3] += alpha(w - 2, i) > 0;
+    }
+    EXPECT_TRUE(side < 256 || std::count(reach, reach + 4, 0) == 0) << side;
+  }
+  const Picture picture = DrawAtoms(diazepam, 256);
+  for (const int channel : {0, 1, 2}) {  // Red oxygen, green chlorine, blue nitrogen.
+    EXPECT_TRUE(std::any_of(picture.pixels.begin(), picture.pixels.end(),
+                            [&](std::uint32_t p) { return Looks(p, channel); }));
+    const Picture plain = DrawAtoms(hexane, 256);
+    EXPECT_FALSE(std::any_of(plain.pixels.begin(), plain.pixels.end(),
+                             [&](std::uint32_t p) { return Looks(p, channel); }));
+  }
+  EXPECT_EQ(DrawAtoms(diazepam, 256).pixels, picture.pixels);
+  EXPECT_NE(DrawAtoms(hexane, 256).pixels, picture.pixels);
+}
+
+}  // namespace

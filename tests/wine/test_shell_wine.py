@@ -375,7 +375,8 @@ class ShellTest(RegistryTestCase):
         documents += [self.make_document("molecules\\noise.pdb", noise),
                       self.make_document("molecules\\empty.cif"),
                       self.make_document("molecules\\letter.sdf", b"Dear reader,\r\n\r\nHello.\r\n")]
-        run = harness.Run([*wine.WINE, self.thumbnails, "256", *documents], env=self.environment())
+        run = harness.Run([*wine.WINE, self.thumbnails, "256", *documents],
+                          env=self.environment())
         self.assertEqual(run.status, 0, run.stderr)
         shown = [(result, max(int(width), int(height)))
                  for result, width, height, _ in map(str.split, run.stdout.decode().splitlines())]

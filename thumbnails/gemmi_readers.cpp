@@ -74,15 +74,31 @@ Atoms AtomSites(cif::Block& block) {
   return {};
 }
 
+// The atom records of the first model, which is all a picture needs, each padded to PDB's 80
+// columns: gemmi 0.5.7 reads the fixed columns of some records (LINK, as the fuzzer found) beyond
+// the end of a short line, and refuses a file whose models repeat a number.
+std::string FirstModel(std::string_view file) {
+  std::string records;
+  records.reserve(file.size());
+  text::Lines lines(file);
+  for (std::string_view line; lines.Next(&line) && line.substr(0, 6) != "ENDMDL";) {
+    if (line.substr(0, 4) == "ATOM" || line.substr(0, 6) == "HETATM") {
+      records.append(line);
+      records.append(line.size() < 80 ? 80 - line.size() : 0, ' ');
+      records += '\n';
+    }
+  }
+  return records;
+}
+
 }  // namespace
 
 Atoms ReadPdb(std::string_view file) {
-  const gemmi::Structure structure = gemmi::read_pdb_from_memory(file.data(), file.size(), "");
+  const std::string records = FirstModel(file);
+  const gemmi::Structure structure =
+      gemmi::read_pdb_from_memory(records.data(), records.size(), "");
   Atoms atoms;
-  if (structure.models.empty()) {
-    return atoms;
-  }
-  for (const gemmi::Chain& chain : structure.models.front().chains) {
+  for (const gemmi::Chain& chain : structure.first_model().chains) {
     for (const gemmi::Residue& residue : chain.residues) {
       for (const gemmi::Atom& atom : residue.atoms) {
         atoms.push_back({atom.pos.x, atom.pos.y, atom.pos.z, atom.element.atomic_number()});

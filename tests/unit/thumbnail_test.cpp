@@ -141,30 +141,22 @@ TEST(ReadStructure, TakesTheFirstModelAndReadsWhatFixedColumnsWouldMiss) {
 }
 
 TEST(ReadStructure, TurnsFractionalCoordinatesCartesianThroughTheCell) {
-  const double a = 5, b = 6, c = 7, alpha = 80, beta = 95, gamma = 110;
   const Atoms atoms = ReadStructure(
       "data_cell\n_cell_length_a 5.0\n_cell_length_b 6.00(2)\n_cell_length_c 7\n"
-      "_cell_angle_alpha 80\n_cell_angle_beta 95\n_cell_angle_gamma 110\nloop_\n"
+      "_cell_angle_alpha 80\n_cell_angle_beta 120\n_cell_angle_gamma 90\nloop_\n"
       "_atom_site_label\n_atom_site_fract_x\n_atom_site_fract_y\n_atom_site_fract_z\n"
-      "C1 0 0 0\nO1 0.5 0 0\nCl1 0.1 0.2 0.3\n");
+      "C1 0 0 0\nO1 0.5 0 0.5\nCl1 0 0.5 0.5\n");
   ASSERT_EQ(atoms.size(), 3u);
   EXPECT_EQ(Census(atoms), Census("CClO"));
-  // The distance from the origin by the cell's metric: d² = f·G·f.
-  const double f[3] = {0.1, 0.2, 0.3}, length[3] = {a, b, c};
-  const double cosine[3][3] = {{1, std::cos(gamma * M_PI / 180), std::cos(beta * M_PI / 180)},
-                               {std::cos(gamma * M_PI / 180), 1, std::cos(alpha * M_PI / 180)},
-                               {std::cos(beta * M_PI / 180), std::cos(alpha * M_PI / 180), 1}};
-  double squared = 0;
-  for (int i = 0; i < 3; ++i) {
-    for (int j = 0; j < 3; ++j) {
-      squared += f[i] * f[j] * length[i] * length[j] * cosine[i][j];
-    }
-  }
   const auto distance = [&](const Atom& p) {
     return std::hypot(p.x - atoms[0].x, p.y - atoms[0].y, p.z - atoms[0].z);
   };
-  EXPECT_NEAR(distance(atoms[1]), 2.5, 1e-9);
-  EXPECT_NEAR(distance(atoms[2]), std::sqrt(squared), 1e-9);
+  // Half the diagonal of a face of the cell, by the law of cosines.
+  const auto half_diagonal = [](double p, double q, double angle) {
+    return std::sqrt(p * p + q * q + 2 * p * q * std::cos(angle * M_PI / 180)) / 2;
+  };
+  EXPECT_NEAR(distance(atoms[1]), half_diagonal(5, 7, 120), 1e-9);
+  EXPECT_NEAR(distance(atoms[2]), half_diagonal(6, 7, 80), 1e-9);
 }
 
 TEST(ReadStructure, RefusesWhatIsNoStructure) {

@@ -1,5 +1,6 @@
 // PDB, mmCIF and CIF, read with gemmi, the library that structural biology relies on for them.
 
+#include <algorithm>
 #include <array>
 #include <gemmi/cif.hpp>
 #include <gemmi/numb.hpp>
@@ -74,18 +75,21 @@ Atoms AtomSites(cif::Block& block) {
   return {};
 }
 
-// The atom records of the first model, which is all a picture needs, each padded to PDB's 80
-// columns: gemmi 0.5.7 reads the fixed columns of some records (LINK, as the fuzzer found) beyond
-// the end of a short line, and refuses a file whose models repeat a number.
+// The atom records of the first model, which is all a picture needs, each made exactly PDB's 80
+// columns, none of them a NUL. gemmi 0.5.7 reads a record's fixed columns beyond the end of a
+// short line, and ends an overlong line at its first NUL or byte above 127, taking the rest for
+// another record (a LINK record, which it then reads beyond its end, as the fuzzer found); and
+// it refuses a file whose models repeat a number.
 std::string FirstModel(std::string_view file) {
   std::string records;
   records.reserve(file.size());
   text::Lines lines(file);
   for (std::string_view line; lines.Next(&line) && line.substr(0, 6) != "ENDMDL";) {
     if (line.substr(0, 4) == "ATOM" || line.substr(0, 6) == "HETATM") {
-      records.append(line);
-      records.append(line.size() < 80 ? 80 - line.size() : 0, ' ');
-      records += '\n';
+      std::string record(line.substr(0, 80));
+      record.resize(80, ' ');
+      std::replace(record.begin(), record.end(), '\0', ' ');
+      records += record + '\n';
     }
   }
   return records;

@@ -75,39 +75,47 @@ Atoms AtomSites(cif::Block& block) {
   return {};
 }
 
-// The atom records of the first model, which is all a picture needs, each made exactly PDB's 80
-// columns, none of them a NUL. gemmi 0.5.7 reads a record's fixed columns beyond the end of a
-// short line, and ends an overlong line at its first NUL or byte above 127, taking the rest for
-// another record (a LINK record, which it then reads beyond its end, as the fuzzer found); and
-// it refuses a file whose models repeat a number.
-std::string FirstModel(std::string_view file) {
-  std::string records;
-  records.reserve(file.size());
-  text::Lines lines(file);
-  for (std::string_view line; lines.Next(&line) && line.substr(0, 6) != "ENDMDL";) {
-    if (line.substr(0, 4) == "ATOM" || line.substr(0, 6) == "HETATM") {
-      std::string record(line.substr(0, 80));
-      record.resize(80, ' ');
-      std::replace(record.begin(), record.end(), '\0', ' ');
-      records += record + '\n';
+// The atoms of `records`, PDB atom records, read by gemmi.
+void ReadRecords(const std::string& records, Atoms* atoms) {
+  const gemmi::Structure structure =
+      gemmi::read_pdb_from_memory(records.data(), records.size(), "");
+  for (const gemmi::Chain& chain : structure.first_model().chains) {
+    for (const gemmi::Residue& residue : chain.residues) {
+      for (const gemmi::Atom& atom : residue.atoms) {
+        atoms->push_back({atom.pos.x, atom.pos.y, atom.pos.z, atom.element.atomic_number()});
+      }
     }
   }
-  return records;
 }
 
 }  // namespace
 
 Atoms ReadPdb(std::string_view file) {
-  const std::string records = FirstModel(file);
-  const gemmi::Structure structure =
-      gemmi::read_pdb_from_memory(records.data(), records.size(), "");
+  // gemmi is given the atom records of the first model only, which is all a picture needs, each
+  // made exactly PDB's 80 columns, none of them a NUL: gemmi 0.5.7 reads a record's fixed columns
+  // beyond the end of a short line, and ends an overlong line at its first NUL or byte above 127,
+  // taking the rest for another record (a LINK record, which it then reads beyond its end, as
+  // the fuzzer found); and it refuses a file whose models repeat a number. A few thousand records
+  // at a time, in the same memory, which a large file would otherwise take twice over.
+  constexpr std::size_t kColumns = 80, kRecords = 4096;
   Atoms atoms;
-  for (const gemmi::Chain& chain : structure.first_model().chains) {
-    for (const gemmi::Residue& residue : chain.residues) {
-      for (const gemmi::Atom& atom : residue.atoms) {
-        atoms.push_back({atom.pos.x, atom.pos.y, atom.pos.z, atom.element.atomic_number()});
-      }
+  atoms.reserve(file.size() / kColumns);
+  std::string records;
+  text::Lines lines(file);
+  for (std::string_view line; lines.Next(&line) && line.substr(0, 6) != "ENDMDL";) {
+    if (line.substr(0, 4) == "ATOM" || line.substr(0, 6) == "HETATM") {
+      const std::size_t start = records.size();
+      records.append(line.substr(0, kColumns)).resize(start + kColumns, ' ');
+      std::replace(records.begin() + static_cast<std::ptrdiff_t>(start), records.end(), '\0', ' ');
+      records += '\n';
     }
+    if (records.size() >= kRecords * (kColumns + 1)) {
+      ReadRecords(records, &atoms);
+      records.clear();
+    }
+  }
+  if (!records.empty()) {
+    ReadRecords(records, &atoms);
   }
   return atoms;
 }

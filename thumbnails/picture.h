@@ -17,7 +17,8 @@ struct Picture {
   std::vector<std::uint32_t> pixels;
 };
 
-// Beyond this many atoms an even sample of them is drawn: the picture does not tell more.
+// Beyond this many atoms an even sample of them is drawn: the picture does not tell more. (A
+// sample is drawn too where the spheres would cover the picture hundreds of times over.)
 inline constexpr std::size_t kMostAtomsDrawn = 200000;
 
 // The picture of `atoms` (at least one) in their own aspect ratio, the longer side `longer_side`

@@ -235,6 +235,8 @@ TEST(DrawAtoms, FillsItsOwnShapeInTheElementsColoursTheSameEveryTime) {
     EXPECT_FALSE(std::any_of(plain.pixels.begin(), plain.pixels.end(),
                              [&](std::uint32_t p) { return Looks(p, channel); }));
   }
+  // A file of many atoms in one place, each sphere filling the picture, is drawn all the same.
+  EXPECT_EQ(DrawAtoms(Atoms(200000, Atom{0, 0, 0, 6}), 1000).width, 1000);
   EXPECT_EQ(DrawAtoms(diazepam, 256).pixels, picture.pixels);
   EXPECT_NE(DrawAtoms(hexane, 256).pixels, picture.pixels);
 }

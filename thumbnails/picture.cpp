@@ -113,6 +113,7 @@ struct Sphere {
 };
 
 constexpr double kMostPixelVisits = 1 << 27;
+constexpr double kPi = 3.14159265358979323846;
 
 // Light from the upper left, in front.
 constexpr Vector kLight = {-0.40, 0.50, 0.77};
@@ -256,7 +257,7 @@ Picture DrawAtoms(const Atoms& atoms, int longer_side) {
   // spheres is drawn. Of real structures, only the largest reach it, and only above cx 1024.
   double visits = 0;
   for (const Sphere& sphere : spheres) {
-    visits += M_PI * (sphere.radius + 0.5) * (sphere.radius + 0.5);
+    visits += kPi * (sphere.radius + 0.5) * (sphere.radius + 0.5);
   }
   const std::size_t stride = static_cast<std::size_t>(std::ceil(visits / kMostPixelVisits));
   for (std::size_t i = 0; i < spheres.size(); i += std::max<std::size_t>(stride, 1)) {

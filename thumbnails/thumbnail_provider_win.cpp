@@ -5,10 +5,12 @@
 // and shows the type's icon where it gets an error instead. Everything else is the plain logic of
 // structure.h and picture.h.
 
+#include <windows.h>
+
+// After windows.h, which they build on.
 #include <objbase.h>
 #include <propsys.h>
 #include <thumbcache.h>
-#include <windows.h>
 
 #include <algorithm>
 #include <cstring>
@@ -18,6 +20,7 @@
 
 #include "thumbnails/picture.h"
 #include "thumbnails/structure.h"
+#include "thumbnails/whole_stream.h"
 
 namespace {
 
@@ -43,8 +46,6 @@ class ServerReference {
 };
 
 // The whole stream, from where it stands (its beginning, as it is handed over), in `bytes`.
-// A read may return fewer bytes than asked for, with S_OK as well as with S_FALSE: only a read
-// that returns none ends the stream.
 HRESULT ReadAll(IStream* stream, std::string* bytes) {
   STATSTG status = {};
   if (SUCCEEDED(stream->Stat(&status, STATFLAG_NONAME))) {
@@ -53,23 +54,22 @@ HRESULT ReadAll(IStream* stream, std::string* bytes) {
     }
     bytes->reserve(static_cast<std::size_t>(status.cbSize.QuadPart));
   }
-  constexpr ULONG kChunk = 1 << 20;
-  for (;;) {
-    const std::size_t had = bytes->size();
-    bytes->resize(had + kChunk);
-    ULONG read = 0;
-    const HRESULT result = stream->Read(bytes->data() + had, kChunk, &read);
-    bytes->resize(had + std::min(read, kChunk));
-    if (FAILED(result)) {
-      return result;
-    }
-    if (bytes->size() > kMaxFileBytes) {
-      return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
-    }
-    if (read == 0) {
+  HRESULT result = S_OK;
+  const auto read = [&](char* buffer, std::size_t size, std::size_t* got) {
+    ULONG count = 0;
+    result = stream->Read(buffer, static_cast<ULONG>(size), &count);
+    *got = count;
+    return SUCCEEDED(result);
+  };
+  switch (ReadWhole(read, bytes)) {
+    case StreamEnd::kWhole:
       return S_OK;
-    }
+    case StreamEnd::kTooLarge:
+      return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+    case StreamEnd::kFailed:
+      break;
   }
+  return result;
 }
 
 // A 32-bit DIB section of `picture`, top-down.

@@ -14,6 +14,7 @@
 #include "thumbnails/picture.h"
 #include "thumbnails/structure.h"
 #include "thumbnails/text.h"
+#include "thumbnails/whole_stream.h"
 
 namespace {
 
@@ -190,6 +191,27 @@ TEST(ReadStructure, ReadsAQuarterOfAMillionAtoms) {
   EXPECT_EQ(Census(atoms)[16], 62500);
   const Picture picture = DrawAtoms(atoms, 256);
   EXPECT_EQ(std::max(picture.width, picture.height), 256);
+}
+
+TEST(ReadWhole, TakesPiecesOfAnySizeUntilAReadGivesNone) {
+  const std::string file = Slurp(kFiles / "pdb" / "_diazepam.pdb");
+  std::size_t at = 0;
+  std::string whole, none, endless;
+  // Pieces of 1 to 7 bytes, whatever was asked for, as a stream may give them.
+  EXPECT_EQ(ReadWhole(
+                [&](char* buffer, std::size_t, std::size_t* got) {
+                  *got = std::min(file.size() - at, at % 7 + 1);
+                  at += file.copy(buffer, *got, at);
+                  return true;
+                },
+                &whole),
+            StreamEnd::kWhole);
+  EXPECT_EQ(whole, file);
+  EXPECT_EQ(ReadWhole([](char*, std::size_t, std::size_t*) { return false; }, &none),
+            StreamEnd::kFailed);
+  EXPECT_EQ(
+      ReadWhole([](char*, std::size_t size, std::size_t* got) { return *got = size; }, &endless),
+      StreamEnd::kTooLarge);
 }
 
 bool Looks(std::uint32_t pixel, int channel) {

@@ -112,7 +112,7 @@ struct Sphere {
   std::uint32_t colour;
 };
 
-constexpr double kMostPixelVisits = 1 << 27;
+constexpr double kMostPixelVisits = 1 << 26;
 constexpr double kPi = 3.14159265358979323846;
 
 // Light from the upper left, in front.
@@ -254,7 +254,8 @@ Picture DrawAtoms(const Atoms& atoms, int longer_side) {
   std::vector<Colour> colours(area, Colour{0, 0, 0, 0});
   // However the atoms lie (a file of many atoms in one place, whose every sphere fills the
   // picture), drawing visits about kMostPixelVisits pixels at most: beyond, an even sample of the
-  // spheres is drawn. Of real structures, only the largest reach it, and only above cx 1024.
+  // spheres is drawn. Of real structures, those of more than 100,000 atoms or so reach it at cx
+  // 1024 and above, where their spheres still overlap into a closed surface.
   double visits = 0;
   for (const Sphere& sphere : spheres) {
     visits += kPi * (sphere.radius + 0.5) * (sphere.radius + 0.5);

@@ -18,7 +18,8 @@ struct Picture {
 };
 
 // Beyond this many atoms an even sample of them is drawn: the picture does not tell more. (A
-// sample is drawn too where the spheres would cover the picture hundreds of times over.)
+// sparser one where the spheres would cover the picture some 64 times over: a large structure
+// at a large size, or many atoms in one place.)
 inline constexpr std::size_t kMostAtomsDrawn = 200000;
 
 // The picture of `atoms` (at least one) in their own aspect ratio, the longer side `longer_side`

@@ -33,14 +33,6 @@ int Fail(const char* what) {
   return 2;
 }
 
-std::wstring Wide(const char* text) {
-  std::wstring wide(std::strlen(text), L'\0');
-  wide.resize(static_cast<std::size_t>(
-      MultiByteToWideChar(CP_UTF8, 0, text, -1, wide.data(), static_cast<int>(wide.size() + 1)) -
-      1));
-  return wide;
-}
-
 std::wstring Value(const std::wstring& key) {
   wchar_t text[256] = {};
   DWORD size = sizeof text;
@@ -52,18 +44,8 @@ std::wstring Value(const std::wstring& key) {
 // when asked for a top-down copy. (What GetObject says of the height's sign is not to be trusted:
 // Wine gives it positive either way.)
 bool TopDown(HBITMAP bitmap, const DIBSECTION& section) {
-  BITMAPINFO info = {};
-  info.bmiHeader = {sizeof info.bmiHeader,
-                    section.dsBm.bmWidth,
-                    -section.dsBm.bmHeight,
-                    1,
-                    32,
-                    BI_RGB,
-                    0,
-                    0,
-                    0,
-                    0,
-                    0};
+  BITMAPINFO info = {};  // Of 32 bits a pixel, rows from the top.
+  info.bmiHeader = {sizeof info.bmiHeader, section.dsBm.bmWidth, -section.dsBm.bmHeight, 1, 32};
   std::vector<unsigned char> rows(4 * static_cast<std::size_t>(section.dsBm.bmWidth) *
                                   static_cast<std::size_t>(section.dsBm.bmHeight));
   const HDC dc = CreateCompatibleDC(nullptr);
@@ -81,8 +63,8 @@ struct Thumbnail {
   double milliseconds = 0;
 };
 
-// One thumbnail of `stream` by a new object of `handler`; an empty string where the handler
-// broke a rule, which `problem` then names.
+// One thumbnail of `stream` by a new object of `handler`; where the handler breaks a rule,
+// `problem` names it.
 Thumbnail Draw(const CLSID& handler, IStream* stream, UINT cx, const char** problem) {
   Thumbnail thumbnail;
   IInitializeWithStream* initialize = nullptr;
@@ -156,7 +138,9 @@ int main(int argc, char** argv) {
   // Explorer's threads are apartments of their own.
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   for (int i = first; i < argc; ++i) {
-    const std::wstring path = Wide(argv[i]);
+    wchar_t wide[MAX_PATH] = {};
+    MultiByteToWideChar(CP_UTF8, 0, argv[i], -1, wide, MAX_PATH);
+    const std::wstring path = wide;
     const std::wstring progid = Value(path.substr(path.rfind(L'.')));
     CLSID handler;
     if (progid.empty() ||
@@ -192,8 +176,8 @@ int main(int argc, char** argv) {
       if (!out) {
         return Fail("cannot save a thumbnail");
       }
-      std::fwrite(&thumbnail.width, 4, 1, out);
-      std::fwrite(&thumbnail.height, 4, 1, out);
+      const int size[2] = {thumbnail.width, thumbnail.height};
+      std::fwrite(size, sizeof size, 1, out);
       std::fwrite(thumbnail.bits.data(), 1, thumbnail.bits.size(), out);
       std::fclose(out);
     }

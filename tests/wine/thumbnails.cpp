@@ -44,8 +44,9 @@ std::wstring Value(const std::wstring& key) {
 // when asked for a top-down copy. (What GetObject says of the height's sign is not to be trusted:
 // Wine gives it positive either way.)
 bool TopDown(HBITMAP bitmap, const DIBSECTION& section) {
-  BITMAPINFO info = {};  // Of 32 bits a pixel, rows from the top.
-  info.bmiHeader = {sizeof info.bmiHeader, section.dsBm.bmWidth, -section.dsBm.bmHeight, 1, 32};
+  BITMAPINFO info = {};  // The section's own, rows from the top.
+  info.bmiHeader = section.dsBmih;
+  info.bmiHeader.biHeight = -section.dsBm.bmHeight;
   std::vector<unsigned char> rows(4 * static_cast<std::size_t>(section.dsBm.bmWidth) *
                                   static_cast<std::size_t>(section.dsBm.bmHeight));
   const HDC dc = CreateCompatibleDC(nullptr);

@@ -20,6 +20,18 @@ int Element(std::string_view letters) {
   return element == gemmi::El::X ? 0 : element.atomic_number();
 }
 
+// The number that `text` is, all of it.
+template <typename Value>
+std::optional<Value> Whole(std::string_view text) {
+  Value value = 0;
+  const char* const end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc() || stop != end) {
+    return std::nullopt;
+  }
+  return value;
+}
+
 std::string_view Letters(std::string_view text) {
   std::size_t end = 0;
   while (end < text.size() && end < 2 && IsLetter(text[end])) {
@@ -89,25 +101,10 @@ std::optional<double> Number(std::string_view field) {
   if (!field.empty() && field.front() == '+') {
     field.remove_prefix(1);
   }
-  double value = 0;
-  const char* const end = field.data() + field.size();
-  const auto [stop, error] = std::from_chars(field.data(), end, value);
-  if (field.empty() || error != std::errc() || stop != end) {
-    return std::nullopt;
-  }
-  return value;
+  return Whole<double>(field);
 }
 
-std::optional<long> Integer(std::string_view field) {
-  field = Trim(field);
-  long value = 0;
-  const char* const end = field.data() + field.size();
-  const auto [stop, error] = std::from_chars(field.data(), end, value);
-  if (field.empty() || error != std::errc() || stop != end) {
-    return std::nullopt;
-  }
-  return value;
-}
+std::optional<long> Integer(std::string_view field) { return Whole<long>(Trim(field)); }
 
 double RequiredNumber(std::string_view field) {
   const std::optional<double> value = Number(field);

@@ -1,6 +1,5 @@
-// libFuzzer target for the thumbnails' readers, as Explorer hands them whatever lies in a folder:
-// the bytes go through the choice of format and its reader, and what comes back must be atoms
-// that the picture can be drawn from.
+// libFuzzer target for the thumbnails' readers, given whatever lies in a folder as Explorer gives
+// it: what comes back from the choice of format and its reader must be atoms to draw.
 
 #include <cmath>
 #include <cstddef>

@@ -103,10 +103,7 @@ TEST(ReadStructure, ReadsEveryMoleculeInEveryFormatAsOpenBabelReportsIt) {
 TEST(ReadStructure, TakesTheFirstModelAndReadsWhatFixedColumnsWouldMiss) {
   const std::string pdb_atom =
       "ATOM      1  CA  ALA A   1       1.000   2.000   3.000  1.00  0.00           C\n";
-  const struct {
-    std::string file;
-    Atoms atoms;
-  } cases[] = {
+  const std::pair<std::string, Atoms> cases[] = {
       {"MODEL 1\n" + pdb_atom + "ENDMDL\nMODEL 2\n" + pdb_atom + pdb_atom + "ENDMDL\n",
        {{1, 2, 3, 6}}},
       {"2\nfirst\nO 0 0 0\nH 1 0 0\n1\nsecond\nC 5 5 5\n", {{0, 0, 0, 8}, {1, 0, 0, 1}}},
@@ -125,8 +122,8 @@ TEST(ReadStructure, TakesTheFirstModelAndReadsWhatFixedColumnsWouldMiss) {
        "ATOM 2 NA NA 2 4 5 6 1.0 1.5\nATOM 3 CL CL B 3 7 8 9 -1.0 1.9\n",
        {{-11.5, 1002.25, 3.125, 6}, {4, 5, 6, 11}, {7, 8, 9, 17}}},
   };
-  for (const auto& c : cases) {
-    EXPECT_TRUE(Same(ReadStructure(c.file), c.atoms, 1e-9)) << c.file;
+  for (const auto& [file, atoms] : cases) {
+    EXPECT_TRUE(Same(ReadStructure(file), atoms, 1e-9)) << file;
   }
 }
 
@@ -177,8 +174,7 @@ TEST(ReadStructure, ReadsAQuarterOfAMillionAtoms) {
   const Atoms atoms = ReadStructure(pdb);
   ASSERT_EQ(atoms.size(), 250000u);
   EXPECT_EQ(Census(atoms)[16], 62500);
-  const Picture picture = DrawAtoms(atoms, 256);
-  EXPECT_EQ(std::max(picture.width, picture.height), 256);
+  EXPECT_EQ(DrawAtoms(atoms, 256).width, 256);
 }
 
 TEST(ReadWhole, TakesPiecesOfAnySizeUntilAReadGivesNone) {

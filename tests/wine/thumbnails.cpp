@@ -6,9 +6,8 @@
 // or else an error and no bitmap; the stream let go of with the object; the DLL held while an
 // object lives and let go after (DllCanUnloadNow); the same picture the second time.
 //   thumbnails CX [--save FOLDER] DOCUMENT...
-// Prints a line per document: "HRESULT width height milliseconds" (0 0 where there is no bitmap;
-// the time of Initialize and GetThumbnail). With --save, writes FOLDER\<n>.bgra for the n-th
-// document: width and height (32-bit little-endian), then the top-down rows of B, G, R, A.
+// Prints "HRESULT width height milliseconds" a document (0 0: no bitmap; the time of Initialize and
+// GetThumbnail). --save writes FOLDER\<n>.bgra: width, height (int32), top-down B, G, R, A rows.
 
 #include <windows.h>
 

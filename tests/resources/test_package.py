@@ -166,9 +166,8 @@ class PackageTablesTest(unittest.TestCase):
         [thumbnail_class] = set(handlers.values())
         server = {row["Name"]: row["Value"] for row in self.registry
                   if row["Key"] == f"CLSID\\{thumbnail_class}\\InprocServer32"}
-        [dll] = [row for row in export("File") if f"[#{row['File']}]" == server.pop("")]
-        self.assertEqual((dll["FileName"].split("|")[-1], server),
-                         ("OrbedoThumbnails.dll", {"ThreadingModel": "Apartment"}))
+        [dll] = [row for row in export("File") if row["FileName"].endswith("|OrbedoThumbnails.dll")]
+        self.assertEqual(server, {"": f"[#{dll['File']}]", "ThreadingModel": "Apartment"})
         self.assertEqual({row["Component_"] for row in self.registry
                           if thumbnail_class in row["Key"] + row["Value"]}, {dll["Component_"]})
         self.assertEqual([row for row in self.registry

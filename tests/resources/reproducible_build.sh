@@ -88,7 +88,8 @@ PYTHON
 # The signed build's files packed and signed again: the same signed package.
 version=${package#Orbedo-Launcher-}
 "$source_dir/tools/make-package" pack --version "${version%-x64.msi}" --launcher "$signed" \
-  --notify-shell "$scratch/signed-build/resources/NotifyShell.dll" --output "$scratch/again.msi" \
+  --notify-shell "$scratch/signed-build/resources/NotifyShell.dll" \
+  --thumbnails "$scratch/signed-build/thumbnails/OrbedoThumbnails.dll" --output "$scratch/again.msi" \
   --certificate "$scratch/cert.pem" --key "$scratch/key.pem"
 same "$scratch/again.msi" "$scratch/signed-build/$package"
 
@@ -103,12 +104,14 @@ build outside "-DORBEDO_SIGNED_LAUNCHER=$scratch/again.exe"
 mv "$scratch/outside/$package" "$scratch/first.msi"
 build outside
 same "$scratch/first.msi" "$scratch/outside/$package"
-same "$scratch/x/$(msiextract -C "$scratch/x" "$scratch/first.msi")" "$scratch/again.exe"
+msiextract -C "$scratch/x" "$scratch/first.msi" > /dev/null
+same "$scratch/x/Orbedo/Orbedo-Launcher.exe" "$scratch/again.exe"
 "$source_dir/tools/make-package" sign --certificate "$scratch/cert.pem" --key "$scratch/key.pem" \
   "$scratch/first.msi"
 osslsigncode verify -CAfile "$scratch/cert.pem" "$scratch/first.msi" | grep -x Succeeded || status=1
 ! "$source_dir/tools/make-package" pack --version 1 --launcher "$scratch/a/Orbedo-Launcher.exe" \
-  --notify-shell "$scratch/a/resources/NotifyShell.dll" --output "$scratch/x.msi" \
+  --notify-shell "$scratch/a/resources/NotifyShell.dll" \
+  --thumbnails "$scratch/a/thumbnails/OrbedoThumbnails.dll" --output "$scratch/x.msi" \
   --signed-launcher "$scratch/a/Orbedo-Launcher.exe" 2>&1 | grep -F "is not the launcher" ||
   status=1
 

@@ -1,5 +1,5 @@
 """The built Windows launcher as the desktop shell, the loader and an installer see it: icons,
-version block, manifest and PE header."""
+version block, manifest and PE header; and what the thumbnail handler imports and exports."""
 
 import os
 import struct
@@ -9,6 +9,7 @@ import xml.etree.ElementTree as ET
 import pefile
 
 LAUNCHER = os.environ["LAUNCHER"]
+THUMBNAIL_PROVIDER = os.environ["THUMBNAIL_PROVIDER"]
 
 RT_ICON = 3
 RT_GROUP_ICON = 14
@@ -25,7 +26,7 @@ ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
 WINDOWS_SETTINGS = "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}"
 
-SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "user32.dll", "ws2_32.dll"}
+SYSTEM_DLLS = {"gdi32.dll", "kernel32.dll", "msvcrt.dll", "user32.dll", "ws2_32.dll"}
 # The project's version, which the package carries too.
 VERSION = os.environ["VERSION"]
 MAJOR, MINOR, PATCH, TWEAK = map(int, VERSION.split("."))
@@ -199,11 +200,17 @@ class ExecutableTest(unittest.TestCase):
 
     def test_imports_system_dlls_only(self):
         # Any other DLL would be looked up beside the launcher first and could be planted there.
-        dlls = {entry.dll.decode().lower()
-                for directory in ("DIRECTORY_ENTRY_IMPORT", "DIRECTORY_ENTRY_DELAY_IMPORT")
-                for entry in getattr(self.pe, directory, [])}
-        self.assertTrue(dlls, "no imports found")
-        self.assertEqual(dlls - SYSTEM_DLLS, set(), "imports from non-system DLLs")
+        # The thumbnail handler, loaded into the shell's surrogate, exports COM's two entries only.
+        provider = pefile.PE(THUMBNAIL_PROVIDER)
+        self.addCleanup(provider.close)
+        for pe in self.pe, provider:
+            dlls = {entry.dll.decode().lower()
+                    for directory in ("DIRECTORY_ENTRY_IMPORT", "DIRECTORY_ENTRY_DELAY_IMPORT")
+                    for entry in getattr(pe, directory, [])}
+            self.assertTrue(dlls, "no imports found")
+            self.assertEqual(dlls - SYSTEM_DLLS, set(), "imports from non-system DLLs")
+        self.assertEqual([symbol.name for symbol in provider.DIRECTORY_ENTRY_EXPORT.symbols],
+                         [b"DllCanUnloadNow", b"DllGetClassObject"])
 
 
 if __name__ == "__main__":

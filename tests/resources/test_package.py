@@ -16,6 +16,7 @@ PACKAGE = os.environ["PACKAGE"]
 LAUNCHER = os.environ["LAUNCHER"]
 SOURCE_DIR = os.environ["SOURCE_DIR"]
 CLASS_ID = "{AB4AAF10-92E1-4AD1-A051-6225D83BEE1A}"
+THUMBNAIL_HANDLER = "ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}"
 WIX = "{http://schemas.microsoft.com/wix/2006/wi}"
 
 REGISTRY_KEY_PATH, PERMANENT, TRANSITIVE, NEVER_OVERWRITE, WIN64 = 4, 16, 64, 128, 256
@@ -169,6 +170,26 @@ class PackageTablesTest(unittest.TestCase):
                   if row["Key"] == f"CLSID\\{CLASS_ID}\\LocalServer32" and not row["Name"]]
         self.assertEqual(server, ['"[#Launcher.exe]"'])
 
+    def test_thumbnail_handler_of_the_structure_types_runs_isolated(self):
+        # Thumbnail Handlers (Registering Your Thumbnail Handler, Thumbnail Processes): under the
+        # ProgID of each type the table marks, never under an extension; in process, apartment
+        # model, never DisableProcessIsolation; removed with the DLL that serves it.
+        with open(os.path.join(SOURCE_DIR, "resources", "icons", "icons.tsv")) as table:
+            marked = {f"Orbedo.{row['label']}" for row in csv.DictReader(table, delimiter="\t")
+                      if row["thumbnail"] == "yes"}
+        handlers = {row["Key"].split("\\")[0]: row["Value"] for row in self.registry
+                    if row["Key"].endswith(THUMBNAIL_HANDLER)}
+        self.assertEqual(set(handlers), marked)
+        [thumbnail_class] = set(handlers.values())
+        server = {row["Name"]: row["Value"] for row in self.registry
+                  if row["Key"] == f"CLSID\\{thumbnail_class}\\InprocServer32"}
+        [dll] = [row for row in export("File") if row["FileName"].endswith("|OrbedoThumbnails.dll")]
+        self.assertEqual(server, {"": f"[#{dll['File']}]", "ThreadingModel": "Apartment"})
+        self.assertEqual({row["Component_"] for row in self.registry
+                          if thumbnail_class in row["Key"] + row["Value"]}, {dll["Component_"]})
+        self.assertEqual([row for row in self.registry
+                          if "DisableProcessIsolation" in row["Name"]], [])
+
     def test_default_associations_file_names_the_package_types(self):
         # Dism /Import-DefaultAppAssociations: an Association per type, naming a ProgID we register.
         root = ET.parse(f"{SOURCE_DIR}/docs/registration/default-associations.xml").getroot()
@@ -236,8 +257,9 @@ class PackageTablesTest(unittest.TestCase):
         with tempfile.TemporaryDirectory() as folder:
             refused = subprocess.run(
                 [os.path.join(SOURCE_DIR, "tools", "make-package"), "pack", "--version",
-                 "1.0.0.5", "--launcher", LAUNCHER, "--notify-shell", LAUNCHER, "--output",
-                 os.path.join(folder, "refused.msi")], capture_output=True, text=True)
+                 "1.0.0.5", "--launcher", LAUNCHER, "--notify-shell", LAUNCHER, "--thumbnails",
+                 LAUNCHER, "--output", os.path.join(folder, "refused.msi")],
+                capture_output=True, text=True)
         self.assertIn("ignores a version's fourth field", refused.stderr)
 
     def test_64_bit_package(self):

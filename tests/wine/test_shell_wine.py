@@ -1,11 +1,13 @@
 """The document types as the desktop shell sees them under Wine, installed by the package with
 msiexec: opened through their association (also under names the ANSI code page cannot hold, and
-several at once) and shown with their icons; the package's removal, upgrade, downgrade, repair,
+several at once) and shown with their icons, the structure types with their thumbnails; the
+package's removal, upgrade, downgrade, repair,
 chosen folder and refusal without Orbedo.exe, next to other programs' values, without and with its
 user interface. And the registry files of docs/registration, imported and removed."""
 
 import csv
 import os
+import random
 import re
 import struct
 import subprocess
@@ -23,6 +25,8 @@ DROP_FILES = os.environ["DROP_FILES"]
 PACKAGE = os.environ["PACKAGE"]
 MAKE_PACKAGE = os.environ["MAKE_PACKAGE"]
 NOTIFY_SHELL = os.environ["NOTIFY_SHELL"]
+THUMBNAILS = os.environ["THUMBNAILS"]
+THUMBNAIL_PROVIDER = os.environ["THUMBNAIL_PROVIDER"]
 VERSION = os.environ["VERSION"]
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
@@ -35,6 +39,8 @@ USER_SOFTWARE = r"HKEY_CURRENT_USER\Software"
 PRODUCTS = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 INSTALL_FOLDER = "C:\\Program Files\\Orbedo"
 CLASS_ID = "{AB4AAF10-92E1-4AD1-A051-6225D83BEE1A}"
+THUMBNAIL_CLASS = "{F5CA85C4-2AE0-444B-B867-0854340D9B16}"
+THUMBNAIL_HANDLER = "ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}"
 MACHINE_SOFTWARE = "HKEY_LOCAL_MACHINE\\SOFTWARE"
 # What a verbose log says of the custom action that tells the shell, once it has run.
 SHELL_TOLD = r"Action ended [\d:]+: NotifyShell\. Return value 1\."
@@ -92,7 +98,8 @@ def string(data):
 
 
 def orbedo_entries(keys):
-    return [key for key in keys if "orbedo" in key or CLASS_ID.lower() in key] + [
+    return [key for key in keys
+            if "orbedo" in key or CLASS_ID.lower() in key or THUMBNAIL_CLASS.lower() in key] + [
         f"{key}: {name}={data}" for key, values in keys.items()
         for name, data in values.items() if "orbedo" in (name + data).lower()]
 
@@ -185,6 +192,7 @@ class ShellTest(RegistryTestCase):
             cls.stand_in = cls.session.install(STAND_IN, "C:\\running\\Orbedo.exe")
             cls.icon_pixels = cls.session.install(ICON_PIXELS, "C:\\tools\\icon_pixels.exe")
             cls.drop_files = cls.session.install(DROP_FILES, "C:\\tools\\drop_files.exe")
+            cls.thumbnails = cls.session.install(THUMBNAILS, "C:\\tools\\thumbnails.exe")
             cls.msiexec("/i", PACKAGE)
             cls.launcher = INSTALL_FOLDER + "\\Orbedo-Launcher.exe"
         except BaseException:
@@ -228,7 +236,8 @@ class ShellTest(RegistryTestCase):
             with open(path + ".exe", "wb") as f:
                 f.write(newer_launcher)
             subprocess.run([MAKE_PACKAGE, "pack", "--version", version, "--launcher",
-                            path + ".exe", "--notify-shell", NOTIFY_SHELL, "--output",
+                            path + ".exe", "--notify-shell", NOTIFY_SHELL, "--thumbnails",
+                            THUMBNAIL_PROVIDER, "--output",
                             path + ".msi"], check=True)
             cls.packages[name] = path + ".msi", version, newer_launcher
         return cls.packages[name]
@@ -350,6 +359,33 @@ class ShellTest(RegistryTestCase):
             [self.session.windows_path(os.path.join(ICONS, file)) + ",0" for file in scaled])))
         self.assertEqual([f"{location} is not {file}" for file, location in locations.items()
                           if shown[file] != expected[file]], [])
+
+    def test_structure_types_show_their_molecule_and_anything_else_the_icon(self):
+        # A molecule of Debian's, converted by Open Babel into each type the table marks; then
+        # bytes that are no structure, under those types' names.
+        marked = [row for row in TYPES if row["thumbnail"] == "yes"]
+        self.assertEqual(len(marked), 9)
+        documents = []
+        for row in marked:
+            documents.append(self.make_document(f"molecules\\diazepam{row['ext']}"))
+            subprocess.run(["obabel", "/usr/share/chemical-structures/drugs/diazepam.cml",
+                            "-o" + row["ext"][1:], "-O", self.session.unix_path(documents[-1])],
+                           check=True, capture_output=True)
+        documents += [self.make_document("noise.pdb", random.Random(28).randbytes(5000)),
+                      self.make_document("empty.cif"),
+                      self.make_document("letter.sdf", b"Dear reader,\r\n\r\nHello.\r\n")]
+        run = harness.Run([*wine.WINE, self.thumbnails, "256", *documents],
+                          env=self.environment())
+        self.assertEqual(run.status, 0, run.stderr)
+        shown = [(result, max(int(width), int(height)))
+                 for result, width, height, _ in map(str.split, run.stdout.decode().splitlines())]
+        # The others: ERROR_INVALID_DATA.
+        self.assertEqual(shown, [("0x00000000", 256)] * len(marked) + [("0x8007000d", 0)] * 3)
+        # Only the marked types' ProgIDs name the handler.
+        self.assertEqual(sorted(key for key in self.export(MACHINE_CLASSES)
+                                if key.endswith(THUMBNAIL_HANDLER.lower())),
+                         sorted(f"{MACHINE_CLASSES}\\Orbedo.{row['label']}\\{THUMBNAIL_HANDLER}"
+                                .lower() for row in marked))
 
     def test_removal_takes_ours_and_leaves_what_other_programs_wrote(self):
         self.addCleanup(self.restore_standard_install)

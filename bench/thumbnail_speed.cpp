@@ -1,0 +1,55 @@
+// The time a thumbnail takes on the host: reading a structure from its bytes (already in memory,
+// as the handler has them once it has read its stream), and drawing it at each size given.
+//   thumbnail_speed FILE RUNS CX...
+// Prints the median milliseconds of the reading, then of the drawing at each CX, over RUNS runs.
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "thumbnails/picture.h"
+#include "thumbnails/structure.h"
+
+namespace {
+
+template <typename Work>
+double MedianMilliseconds(int runs, Work work) {
+  std::vector<double> times;
+  for (int i = 0; i < runs; ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    times.push_back(
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+            .count());
+  }
+  std::sort(times.begin(), times.end());
+  return times[times.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 4) {
+    std::fputs("usage: thumbnail_speed FILE RUNS CX...\n", stderr);
+    return 2;
+  }
+  std::ifstream in(argv[1], std::ios::binary);
+  const std::string file((std::istreambuf_iterator<char>(in)), {});
+  const int runs = std::stoi(argv[2]);
+  Atoms atoms;
+  std::printf("%.2f", MedianMilliseconds(runs, [&] { atoms = ReadStructure(file); }));
+  if (atoms.empty()) {
+    std::fputs("\nthumbnail_speed: no structure\n", stderr);
+    return 1;
+  }
+  for (int i = 3; i < argc; ++i) {
+    const int cx = std::stoi(argv[i]);
+    std::printf(" %.2f", MedianMilliseconds(runs, [&] { DrawAtoms(atoms, cx); }));
+  }
+  std::printf("\n");
+  return 0;
+}

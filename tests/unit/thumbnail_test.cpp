@@ -1,0 +1,240 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <string>
+
+#include "thumbnails/picture.h"
+#include "thumbnails/structure.h"
+#include "thumbnails/text.h"
+#include "thumbnails/whole_stream.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Open Babel's conversions of Debian's molecules (tests/unit/make_structure_files).
+const fs::path kFiles = std::getenv("STRUCTURE_FILES") ? std::getenv("STRUCTURE_FILES") : "";
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+Atoms Molecule(const std::string& name) { return ReadMol(Slurp(kFiles / "mol" / (name + ".mol"))); }
+
+// The number of atoms of each element: of atoms, and of a formula such as C16H13ClN2O.
+std::map<int, int> Census(const Atoms& atoms) {
+  std::map<int, int> census;
+  for (const Atom& atom : atoms) {
+    ++census[atom.element];
+  }
+  return census;
+}
+std::map<int, int> Census(const std::string& formula) {
+  std::map<int, int> census;
+  const std::regex element("([A-Z][a-z]?)([0-9]*)");
+  for (std::sregex_iterator i(formula.begin(), formula.end(), element), end; i != end; ++i) {
+    census[text::ElementOfSymbol((*i)[1].str())] += (*i)[2].length() ? std::stoi((*i)[2]) : 1;
+  }
+  return census;
+}
+
+// The same atoms, give or take `tolerance` Ångström, in any order: gemmi keeps a PDB file's
+// atoms by residue.
+bool Same(const Atoms& a, Atoms b, double tolerance) {
+  for (const Atom& p : a) {
+    const auto match = std::find_if(b.begin(), b.end(), [&](const Atom& q) {
+      return p.element == q.element && std::abs(p.x - q.x) <= tolerance &&
+             std::abs(p.y - q.y) <= tolerance && std::abs(p.z - q.z) <= tolerance;
+    });
+    if (match == b.end()) {
+      return false;
+    }
+    b.erase(match);
+  }
+  return b.empty();
+}
+
+TEST(ReadStructure, ReadsEveryMoleculeInEveryFormatAsOpenBabelReportsIt) {
+  const struct {
+    const char* folder;
+    const char* extension;
+    Atoms (*reader)(std::string_view);
+  } formats[] = {{"pdb", "pdb", ReadPdb},     {"pqr", "pqr", ReadPqr}, {"cif", "cif", ReadCif},
+                 {"mmcif", "mmcif", ReadCif}, {"gro", "gro", ReadGro}, {"mol", "mol", ReadMol},
+                 {"sd", "sd", ReadMol},       {"sdf", "sdf", ReadMol}, {"xyz", "xyz", ReadXyz},
+                 {"v3000", "mol", ReadMol}};
+  std::ifstream reference(kFiles / "reference.tsv");
+  std::map<std::string, int> read;
+  int molecules = 0;
+  for (std::string name, count, formula; reference >> name >> count >> formula; ++molecules) {
+    // The formula counts the hydrogens that the file leaves implicit too: with the atom count, its
+    // other elements tell the file's hydrogens.
+    const Atoms expected = Molecule("_" + name);
+    std::map<int, int> held = Census(expected), reported = Census(formula);
+    held.erase(1), reported.erase(1);
+    ASSERT_EQ(expected.size(), std::stoul(count)) << name;
+    ASSERT_EQ(held, reported) << name;
+    for (const auto& format : formats) {
+      const fs::path path = kFiles / format.folder / ("_" + name + "." + format.extension);
+      if (!fs::exists(path)) {
+        continue;  // A molecule that Open Babel's GRO writer crashes on.
+      }
+      const std::string file = Slurp(path);
+      // GRO has a hundredth of an Ångström, PDB and PQR a thousandth.
+      EXPECT_TRUE(Same(format.reader(file), expected, 0.0051)) << path;
+      EXPECT_TRUE(Same(ReadStructure(file), expected, 0.0051)) << path;
+      ++read[format.folder];
+    }
+  }
+  EXPECT_GT(molecules, 500);
+  for (const auto& format : formats) {
+    EXPECT_GE(read[format.folder], molecules - 2) << format.folder;
+  }
+}
+
+TEST(ReadStructure, TakesTheFirstModelAndReadsWhatFixedColumnsWouldMiss) {
+  const std::string pdb_atom =
+      "ATOM      1  CA  ALA A   1       1.000   2.000   3.000  1.00  0.00           C\n";
+  const std::pair<std::string, Atoms> cases[] = {
+      {"MODEL 1\n" + pdb_atom + "ENDMDL\nMODEL 2\n" + pdb_atom + pdb_atom + "ENDMDL\n",
+       {{1, 2, 3, 6}}},
+      {"2\nfirst\nO 0 0 0\nH 1 0 0\n1\nsecond\nC 5 5 5\n", {{0, 0, 0, 8}, {1, 0, 0, 1}}},
+      {"t\n1\n    1SOL     OW    1   0.100   0.200   0.300\n 1 1 1\nt\n1\n"
+       "    1SOL     OW    1   9.000   9.000   9.000\n 1 1 1\n",
+       {{1, 2, 3, 8}}},
+      {"a\n b\n\n  1  0  0  0  0  0  0  0  0  0999 V2000\n    1.0000    2.0000    3.0000 Br"
+       "  0  0\nM  END\n$$$$\nb\n\n\n  1  0  0  0  0  0  0  0  0  0999 V2000\n"
+       "    9.0000    9.0000    9.0000 C   0  0\nM  END\n$$$$\n",
+       {{1, 2, 3, 35}}},
+      {"data_m\nloop_\n_atom_site.type_symbol\n_atom_site.Cartn_x\n_atom_site.Cartn_y\n"
+       "_atom_site.Cartn_z\n_atom_site.pdbx_PDB_model_num\nFE 1 2 3 1\nN 4 5 6 1\nC 7 8 9 2\n",
+       {{1, 2, 3, 26}, {4, 5, 6, 7}}},
+      // PQR with the chain field and wide numbers: nothing where PDB's columns would be.
+      {"ATOM      1  CA  GLY A    1  -11.500  1002.25 3.125  -0.1234 1.9080\n"
+       "ATOM 2 NA NA 2 4 5 6 1.0 1.5\nATOM 3 CL CL B 3 7 8 9 -1.0 1.9\n",
+       {{-11.5, 1002.25, 3.125, 6}, {4, 5, 6, 11}, {7, 8, 9, 17}}},
+  };
+  for (const auto& [file, atoms] : cases) {
+    EXPECT_TRUE(Same(ReadStructure(file), atoms, 1e-9)) << file;
+  }
+}
+
+TEST(ReadStructure, TurnsFractionalCoordinatesCartesianThroughTheCell) {
+  const Atoms atoms = ReadStructure(
+      "data_cell\n_cell_length_a 5.0\n_cell_length_b 6.00(2)\n_cell_length_c 7\n"
+      "_cell_angle_alpha 80\n_cell_angle_beta 120\n_cell_angle_gamma 90\nloop_\n"
+      "_atom_site_label\n_atom_site_fract_x\n_atom_site_fract_y\n_atom_site_fract_z\n"
+      "C1 0 0 0\nO1 0.5 0 0.5\nCl1 0 0.5 0.5\n");
+  ASSERT_EQ(atoms.size(), 3u);
+  EXPECT_EQ(Census(atoms), Census("CClO"));
+  const auto distance = [&](const Atom& p) {
+    return std::hypot(p.x - atoms[0].x, p.y - atoms[0].y, p.z - atoms[0].z);
+  };
+  // Half the diagonal of a face of the cell, by the law of cosines.
+  const auto half_diagonal = [](double p, double q, double angle) {
+    return std::sqrt(p * p + q * q + 2 * p * q * std::cos(angle * M_PI / 180)) / 2;
+  };
+  EXPECT_NEAR(distance(atoms[1]), half_diagonal(5, 7, 120), 1e-9);
+  EXPECT_NEAR(distance(atoms[2]), half_diagonal(6, 7, 80), 1e-9);
+}
+
+TEST(ReadStructure, RefusesWhatIsNoStructure) {
+  std::string noise(4096, '\0');
+  unsigned seed = 1;
+  for (char& byte : noise) {
+    byte = static_cast<char>((seed = seed * 1103515245 + 12345) >> 16);
+  }
+  for (const std::string& file :
+       {std::string(), std::string("Dear reader,\n\nthis is a letter.\n"), noise,
+        std::string("Microsoft C/C++ MSF 7.00\r\n\x1a"
+                    "DS"),
+        std::string("3\ncut short\nC 0 0 0\n"), std::string("1\n\nC 0 nan 0\n"),
+        std::string("1\n\nC 0 1e300 0\n"), std::string("t\n99999999\n")}) {
+    EXPECT_TRUE(ReadStructure(file).empty()) << file;
+  }
+}
+
+TEST(ReadStructure, ReadsAQuarterOfAMillionAtoms) {
+  std::string pdb;
+  char line[82];
+  for (int i = 0; i < 250000; ++i) {
+    std::snprintf(
+        line, sizeof line, "ATOM  %5d  CA  ALA A%4d    %8.3f%8.3f%8.3f  1.00  0.00           %c\n",
+        i % 100000, i / 10 % 10000, i % 97 * 1.5, i % 89 * 1.1, i % 83 * 0.7, "CNOS"[i % 4]);
+    pdb += line;
+  }
+  const Atoms atoms = ReadStructure(pdb);
+  ASSERT_EQ(atoms.size(), 250000u);
+  EXPECT_EQ(Census(atoms)[16], 62500);
+  EXPECT_EQ(DrawAtoms(atoms, 256).width, 256);
+}
+
+TEST(ReadWhole, TakesPiecesOfAnySizeUntilAReadGivesNone) {
+  const std::string file = Slurp(kFiles / "pdb" / "_diazepam.pdb");
+  std::size_t at = 0;
+  std::string whole, none, endless;
+  // Pieces of 1 to 7 bytes, whatever was asked for, as a stream may give them.
+  EXPECT_EQ(ReadWhole(
+                [&](char* buffer, std::size_t, std::size_t* got) {
+                  *got = std::min(file.size() - at, at % 7 + 1);
+                  at += file.copy(buffer, *got, at);
+                  return true;
+                },
+                &whole),
+            StreamEnd::kWhole);
+  EXPECT_EQ(whole, file);
+  EXPECT_EQ(ReadWhole([](char*, std::size_t, std::size_t*) { return false; }, &none),
+            StreamEnd::kFailed);
+  EXPECT_EQ(
+      ReadWhole([](char*, std::size_t size, std::size_t* got) { return *got = size; }, &endless),
+      StreamEnd::kTooLarge);
+}
+
+bool Looks(std::uint32_t pixel, int channel) {
+  const int c[3] = {static_cast<int>(pixel >> 16 & 0xFF), static_cast<int>(pixel >> 8 & 0xFF),
+                    static_cast<int>(pixel & 0xFF)};
+  return pixel >> 24 == 0xFF && c[channel] > 2 * c[(channel + 1) % 3] &&
+         c[channel] > 2 * c[(channel + 2) % 3];
+}
+
+TEST(DrawAtoms, FillsItsOwnShapeInTheElementsColoursTheSameEveryTime) {
+  const Atoms diazepam = Molecule("_diazepam");       // Cl, N and O
+  const Atoms hexane = Molecule("_2-methylpentane");  // C and H
+  for (const int side : {16, 256, 1000}) {
+    const Picture picture = DrawAtoms(diazepam, side);
+    const int w = picture.width, h = picture.height;
+    EXPECT_EQ(std::max(w, h), side);
+    ASSERT_EQ(picture.pixels.size(), static_cast<std::size_t>(w * h));
+    // Drawn up to a margin of one clear pixel on every side: left, top, right, bottom.
+    int drawn[4] = {w, h, -1, -1};
+    for (int i = 0; i < w * h; ++i) {
+      if (picture.pixels[static_cast<std::size_t>(i)] >> 24) {
+        drawn[0] = std::min(drawn[0], i % w), drawn[1] = std::min(drawn[1], i / w);
+        drawn[2] = std::max(drawn[2], i % w), drawn[3] = std::max(drawn[3], i / w);
+      }
+    }
+    EXPECT_EQ(std::vector<int>(drawn, drawn + 4), (std::vector<int>{1, 1, w - 2, h - 2})) << side;
+  }
+  const Picture picture = DrawAtoms(diazepam, 256);
+  for (const int channel : {0, 1, 2}) {  // Red oxygen, green chlorine, blue nitrogen.
+    EXPECT_TRUE(std::any_of(picture.pixels.begin(), picture.pixels.end(),
+                            [&](std::uint32_t p) { return Looks(p, channel); }));
+    const Picture plain = DrawAtoms(hexane, 256);
+    EXPECT_FALSE(std::any_of(plain.pixels.begin(), plain.pixels.end(),
+                             [&](std::uint32_t p) { return Looks(p, channel); }));
+  }
+  // A file of many atoms in one place, each sphere filling the picture, is drawn all the same.
+  EXPECT_EQ(DrawAtoms(Atoms(200000, Atom{0, 0, 0, 6}), 1000).width, 1000);
+  EXPECT_EQ(DrawAtoms(diazepam, 256).pixels, picture.pixels);
+  EXPECT_NE(DrawAtoms(hexane, 256).pixels, picture.pixels);
+}
+
+}  // namespace

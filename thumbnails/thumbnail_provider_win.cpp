@@ -1,0 +1,258 @@
+// OrbedoThumbnails.dll: the in-process COM server of the thumbnail class that every structure
+// type's ProgID names under ShellEx\{e357fccd-a995-4576-b01f-234630154e96}. Explorer's thumbnail
+// cache creates the class in the system's surrogate process, isolated from Explorer, initialises
+// it with the document's stream (never its path), asks for a picture of at most cx pixels a side,
+// and shows the type's icon where it gets an error instead. Everything else is the plain logic of
+// structure.h and picture.h.
+
+#include <windows.h>
+
+// After windows.h, which they build on.
+#include <objbase.h>
+#include <propsys.h>
+#include <thumbcache.h>
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <string>
+
+#include "thumbnails/picture.h"
+#include "thumbnails/structure.h"
+#include "thumbnails/whole_stream.h"
+
+namespace {
+
+// The thumbnail class; the package registers it: never change it.
+constexpr CLSID kThumbnailClass = {
+    0xF5CA85C4, 0x2AE0, 0x444B, {0xB8, 0x67, 0x08, 0x54, 0x34, 0x0D, 0x9B, 0x16}};
+
+// The largest picture drawn: the largest size Explorer's thumbnail cache keeps. A bitmap larger
+// than cx is scaled down by the shell, and one smaller than cx is never scaled up.
+constexpr UINT kLargestSide = 2560;
+
+// The objects, class object references and server locks that keep the DLL loaded: COM unloads
+// it (DllCanUnloadNow) only when there are none. Apartment-threaded objects may live on several
+// threads of the surrogate at once, so it is counted with interlocked operations.
+LONG server_references = 0;
+
+class ServerReference {
+ public:
+  ServerReference() { InterlockedIncrement(&server_references); }
+  ~ServerReference() { InterlockedDecrement(&server_references); }
+  ServerReference(const ServerReference&) = delete;
+  ServerReference& operator=(const ServerReference&) = delete;
+};
+
+// The whole stream, from where it stands (its beginning, as it is handed over), in `bytes`.
+HRESULT ReadAll(IStream* stream, std::string* bytes) {
+  STATSTG status = {};
+  if (SUCCEEDED(stream->Stat(&status, STATFLAG_NONAME))) {
+    if (status.cbSize.QuadPart > kMaxFileBytes) {
+      return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+    }
+    bytes->reserve(static_cast<std::size_t>(status.cbSize.QuadPart));
+  }
+  HRESULT result = S_OK;
+  const auto read = [&](char* buffer, std::size_t size, std::size_t* got) {
+    ULONG count = 0;
+    result = stream->Read(buffer, static_cast<ULONG>(size), &count);
+    *got = count;
+    return SUCCEEDED(result);
+  };
+  switch (ReadWhole(read, bytes)) {
+    case StreamEnd::kWhole:
+      return S_OK;
+    case StreamEnd::kTooLarge:
+      return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+    case StreamEnd::kFailed:
+      break;
+  }
+  return result;
+}
+
+// A 32-bit DIB section of `picture`, top-down.
+HBITMAP Bitmap(const Picture& picture) {
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = picture.width;
+  info.bmiHeader.biHeight = -picture.height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  const HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (bitmap) {
+    std::memcpy(bits, picture.pixels.data(), picture.pixels.size() * sizeof picture.pixels[0]);
+  }
+  return bitmap;
+}
+
+class ThumbnailProvider final : public IInitializeWithStream, public IThumbnailProvider {
+ public:
+  ThumbnailProvider() = default;
+  ThumbnailProvider(const ThumbnailProvider&) = delete;
+  ThumbnailProvider& operator=(const ThumbnailProvider&) = delete;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID interface_id, void** object) override {
+    if (!object) {
+      return E_POINTER;
+    }
+    // IUnknown is always the same pointer: COM compares objects by it.
+    if (IsEqualIID(interface_id, __uuidof(IUnknown)) ||
+        IsEqualIID(interface_id, __uuidof(IInitializeWithStream))) {
+      *object = static_cast<IInitializeWithStream*>(this);
+    } else if (IsEqualIID(interface_id, __uuidof(IThumbnailProvider))) {
+      *object = static_cast<IThumbnailProvider*>(this);
+    } else {
+      *object = nullptr;
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override {
+    return static_cast<ULONG>(InterlockedIncrement(&references_));
+  }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const LONG left = InterlockedDecrement(&references_);
+    if (left == 0) {
+      delete this;
+    }
+    return static_cast<ULONG>(left);
+  }
+
+  // Once only in an object's life. The stream stays the caller's to keep open while the object
+  // lives; the object holds a reference and reads it when the picture is asked for.
+  HRESULT STDMETHODCALLTYPE Initialize(IStream* stream, DWORD) override {
+    if (!stream) {
+      return E_INVALIDARG;
+    }
+    if (stream_) {
+      return HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED);
+    }
+    stream->AddRef();
+    stream_ = stream;
+    return S_OK;
+  }
+
+  // The structure's picture, its longer side cx. Anything that is no structure, or larger than
+  // 64 MiB, gets an error and no bitmap; no exception leaves the DLL.
+  HRESULT STDMETHODCALLTYPE GetThumbnail(UINT cx, HBITMAP* bitmap, WTS_ALPHATYPE* alpha) override {
+    if (!bitmap || !alpha) {
+      return E_POINTER;
+    }
+    *bitmap = nullptr;
+    if (!stream_) {
+      return E_UNEXPECTED;
+    }
+    if (cx == 0) {
+      return E_INVALIDARG;
+    }
+    try {
+      std::string file;
+      const HRESULT read = ReadAll(stream_, &file);
+      if (FAILED(read)) {
+        return read;
+      }
+      const Atoms atoms = ReadStructure(file);
+      if (atoms.empty()) {
+        return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+      }
+      *bitmap = Bitmap(DrawAtoms(atoms, static_cast<int>(std::min(cx, kLargestSide))));
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    } catch (const std::exception&) {
+      return E_FAIL;
+    }
+    if (!*bitmap) {
+      return E_OUTOFMEMORY;
+    }
+    // The alpha form of Microsoft's thumbnail samples (RecipeThumbnailProvider converts its image
+    // to WIC's GUID_WICPixelFormat32bppBGRA, copies it into a top-down DIB section and answers
+    // WTSAT_ARGB): blue, green, red, alpha, the colour not multiplied by the alpha. The
+    // documentation says no more of WTSAT_ARGB than "a valid alpha channel", so the form the
+    // shell is shown with in its own samples is the one to give it.
+    *alpha = WTSAT_ARGB;
+    return S_OK;
+  }
+
+ private:
+  ~ThumbnailProvider() {
+    if (stream_) {
+      stream_->Release();
+    }
+  }
+
+  LONG references_ = 1;
+  IStream* stream_ = nullptr;
+  const ServerReference server_;
+};
+
+// The class object, one for the DLL's life: each reference to it keeps the DLL loaded.
+class ClassObject final : public IClassFactory {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID interface_id, void** object) override {
+    if (!object) {
+      return E_POINTER;
+    }
+    if (!IsEqualIID(interface_id, __uuidof(IUnknown)) &&
+        !IsEqualIID(interface_id, __uuidof(IClassFactory))) {
+      *object = nullptr;
+      return E_NOINTERFACE;
+    }
+    *object = this;
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override {
+    return static_cast<ULONG>(InterlockedIncrement(&server_references));
+  }
+  ULONG STDMETHODCALLTYPE Release() override {
+    return static_cast<ULONG>(InterlockedDecrement(&server_references));
+  }
+
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID interface_id,
+                                           void** object) override {
+    if (!object) {
+      return E_POINTER;
+    }
+    *object = nullptr;
+    if (outer) {
+      return CLASS_E_NOAGGREGATION;
+    }
+    ThumbnailProvider* const provider = new (std::nothrow) ThumbnailProvider();
+    if (!provider) {
+      return E_OUTOFMEMORY;
+    }
+    const HRESULT result = provider->QueryInterface(interface_id, object);
+    provider->Release();
+    return result;
+  }
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
+    if (lock) {
+      InterlockedIncrement(&server_references);
+    } else {
+      InterlockedDecrement(&server_references);
+    }
+    return S_OK;
+  }
+};
+
+ClassObject class_object;
+
+}  // namespace
+
+STDAPI DllGetClassObject(REFCLSID class_id, REFIID interface_id, void** object) {
+  if (!object) {
+    return E_POINTER;
+  }
+  *object = nullptr;
+  if (!IsEqualCLSID(class_id, kThumbnailClass)) {
+    return CLASS_E_CLASSNOTAVAILABLE;
+  }
+  return class_object.QueryInterface(interface_id, object);
+}
+
+STDAPI DllCanUnloadNow() { return server_references == 0 ? S_OK : S_FALSE; }

@@ -122,14 +122,24 @@ constexpr Vector kHalfway = {-0.22, 0.28, 0.94};  // Between the light and the v
 // Premultiplied red, green, blue and alpha of the picture as it is drawn.
 using Colour = std::array<float, 4>;
 
+// The picture as it is drawn: each pixel's colour, the depth of the nearest sphere drawn on it,
+// and that depth again once the pixel is covered whole (minus infinity until then), which alone
+// tells, from a quarter of the memory, that a sphere behind leaves the pixel as it is.
+struct Canvas {
+  int width;
+  std::vector<Colour> colours;
+  std::vector<float> depths;
+  std::vector<float> covered;
+};
+
 // Draws a sphere into the picture, whose nearer spheres are drawn already: where one of them
 // covers a pixel and lies before this sphere's front, the pixel is left at once. Where this
 // sphere is the nearer one (spheres that meet), it goes over the pixel, else under it.
-void Draw(const Sphere& sphere, int width, std::vector<float>* depths,
-          std::vector<Colour>* colours) {
+void Draw(const Sphere& sphere, Canvas* canvas) {
+  const int width = canvas->width;
   const double r = sphere.radius;
   const double reach = (r + 0.5) * (r + 0.5), inner = r > 0.5 ? (r - 0.5) * (r - 0.5) : 0;
-  const int height = static_cast<int>(depths->size() / static_cast<std::size_t>(width));
+  const int height = static_cast<int>(canvas->depths.size() / static_cast<std::size_t>(width));
   const int top = std::max(0, static_cast<int>(std::floor(sphere.y - r - 0.5)));
   const int bottom = std::min(height, static_cast<int>(std::ceil(sphere.y + r + 0.5)));
   const double base[3] = {((sphere.colour >> 16) & 0xFF) / 255.0,
@@ -145,11 +155,11 @@ void Draw(const Sphere& sphere, int width, std::vector<float>* depths,
     for (int x = left; x < right; ++x) {
       const std::size_t i = static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
                             static_cast<std::size_t>(x);
-      Colour& pixel = (*colours)[i];
-      float& nearest = (*depths)[i];
-      if (pixel[3] >= 1 && nearest >= sphere.depth + r) {
+      if (canvas->covered[i] >= sphere.depth + r) {
         continue;
       }
+      Colour& pixel = canvas->colours[i];
+      float& nearest = canvas->depths[i];
       const double dx = x + 0.5 - sphere.x;
       const double squared = dx * dx + dy * dy;
       // The share of the pixel the sphere covers, for edges without steps.
@@ -181,6 +191,9 @@ void Draw(const Sphere& sphere, int width, std::vector<float>* depths,
       pixel[3] = share + pixel[3] * kept;
       if (in_front) {
         nearest = static_cast<float>(depth);
+      }
+      if (pixel[3] >= 1) {
+        canvas->covered[i] = nearest;
       }
     }
   }
@@ -250,8 +263,9 @@ Picture DrawAtoms(const Atoms& atoms, int longer_side) {
 
   const std::size_t area =
       static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height);
-  std::vector<float> depths(area, -std::numeric_limits<float>::infinity());
-  std::vector<Colour> colours(area, Colour{0, 0, 0, 0});
+  constexpr float kNone = -std::numeric_limits<float>::infinity();
+  Canvas canvas = {picture.width, std::vector<Colour>(area, Colour{0, 0, 0, 0}),
+                   std::vector<float>(area, kNone), std::vector<float>(area, kNone)};
   // However the atoms lie (a file of many atoms in one place, whose every sphere fills the
   // picture), drawing visits about kMostPixelVisits pixels at most: beyond, an even sample of the
   // spheres is drawn. Of real structures, those of more than 100,000 atoms or so reach it at cx
@@ -262,11 +276,11 @@ Picture DrawAtoms(const Atoms& atoms, int longer_side) {
   }
   const std::size_t stride = static_cast<std::size_t>(std::ceil(visits / kMostPixelVisits));
   for (std::size_t i = 0; i < spheres.size(); i += std::max<std::size_t>(stride, 1)) {
-    Draw(spheres[i], picture.width, &depths, &colours);
+    Draw(spheres[i], &canvas);
   }
   picture.pixels.resize(area);
   for (std::size_t i = 0; i < area; ++i) {
-    const Colour& c = colours[i];
+    const Colour& c = canvas.colours[i];
     const double alpha = c[3];
     picture.pixels[i] = alpha <= 0 ? 0
                                    : Byte(alpha) << 24 | Byte(c[0] / alpha) << 16 |

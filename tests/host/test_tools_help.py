@@ -1,6 +1,6 @@
-"""Every program in tools/, and the benchmark, answers --help and -h with its usage and status 0,
-and does nothing else: run where it can start no other program, it writes no file, in its folder
-or the sources."""
+"""Every program in tools/, and the benchmarks, answer --help and -h with their usage and status 0,
+and do nothing else: run where they can start no other program, they write no file, in their
+folder or the sources."""
 
 import os
 import subprocess
@@ -10,7 +10,7 @@ import unittest
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 TOOLS = [os.path.join(ROOT, "tools", name) for name in (
     "test", "demo", "install-deps", "make-icons", "make-registration", "make-package")] + [
-    os.path.join(ROOT, "bench", "handoff")]
+    os.path.join(ROOT, "bench", name) for name in ("handoff", "thumbnails")]
 
 
 def sources():

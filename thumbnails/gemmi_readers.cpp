@@ -102,8 +102,8 @@ Atoms ReadPdb(std::string_view file) {
   atoms.reserve(file.size() / kColumns);
   std::string records;
   text::Lines lines(file);
-  for (std::string_view line; lines.Next(&line) && line.substr(0, 6) != "ENDMDL";) {
-    if (line.substr(0, 4) == "ATOM" || line.substr(0, 6) == "HETATM") {
+  for (std::string_view line; lines.Next(&line) && !text::EndsModel(line);) {
+    if (text::IsAtomRecord(line)) {
       const std::size_t start = records.size();
       records.append(line.substr(0, kColumns)).resize(start + kColumns, ' ');
       std::replace(records.begin() + static_cast<std::ptrdiff_t>(start), records.end(), '\0', ' ');

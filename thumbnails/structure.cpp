@@ -9,13 +9,10 @@
 namespace {
 
 using text::Lines;
+using text::StartsWith;
 
 // The formats, each told by what its first lines must hold.
 enum class Format { kNone, kCif, kMol, kXyz, kGro, kPdb, kPqr };
-
-bool StartsWith(std::string_view text, std::string_view start) {
-  return text.substr(0, start.size()) == start;
-}
 
 bool IsCif(std::string_view file) {
   Lines lines(file);
@@ -54,7 +51,7 @@ bool InPdbColumns(std::string_view record) {
 Format AtomRecords(std::string_view file) {
   Lines lines(file);
   for (std::string_view line; lines.Next(&line);) {
-    if (StartsWith(line, "ATOM") || StartsWith(line, "HETATM")) {
+    if (text::IsAtomRecord(line)) {
       return InPdbColumns(line) ? Format::kPdb : Format::kPqr;
     }
   }

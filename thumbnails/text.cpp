@@ -63,6 +63,16 @@ std::string_view Lines::Required() {
   return line;
 }
 
+bool StartsWith(std::string_view text, std::string_view start) {
+  return text.substr(0, start.size()) == start;
+}
+
+bool IsAtomRecord(std::string_view line) {
+  return StartsWith(line, "ATOM") || StartsWith(line, "HETATM");
+}
+
+bool EndsModel(std::string_view line) { return StartsWith(line, "ENDMDL"); }
+
 std::string_view Trim(std::string_view text) {
   while (!text.empty() && IsSpace(text.front())) {
     text.remove_prefix(1);

@@ -21,6 +21,12 @@ class Lines {
   std::string_view rest_;
 };
 
+bool StartsWith(std::string_view text, std::string_view start);
+// Whether `line` is an atom record of a PDB or PQR file, ATOM or HETATM.
+bool IsAtomRecord(std::string_view line);
+// Whether `line` ends the first model of a PDB or PQR file.
+bool EndsModel(std::string_view line);
+
 std::string_view Trim(std::string_view text);
 // The fields of a line that white space separates.
 std::vector<std::string_view> Fields(std::string_view line);

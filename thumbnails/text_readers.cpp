@@ -13,6 +13,7 @@ using text::Columns;
 using text::Fields;
 using text::Lines;
 using text::RequiredNumber;
+using text::StartsWith;
 
 // An atom count from the file itself, which may lie: room is made for no more atoms than its
 // remaining bytes could hold at `least_bytes` a line.
@@ -23,10 +24,6 @@ long Count(std::string_view field, std::size_t bytes, std::size_t least_bytes, A
   }
   atoms->reserve(std::min(static_cast<std::size_t>(*count), bytes / least_bytes));
   return *count;
-}
-
-bool StartsWith(std::string_view text, std::string_view start) {
-  return text.substr(0, start.size()) == start;
 }
 
 // One atom of a V3000 atom block: "index type x y z ...", after "M  V30 ".
@@ -74,8 +71,8 @@ Atoms ReadV3000(Lines* lines) {
 Atoms ReadPqr(std::string_view file) {
   Atoms atoms;
   Lines lines(file);
-  for (std::string_view line; lines.Next(&line) && !StartsWith(line, "ENDMDL");) {
-    if (!StartsWith(line, "ATOM") && !StartsWith(line, "HETATM")) {
+  for (std::string_view line; lines.Next(&line) && !text::EndsModel(line);) {
+    if (!text::IsAtomRecord(line)) {
       continue;
     }
     // Record, serial, name, residue, [chain,] residue number, x, y, z, charge, radius, and, as

@@ -18,8 +18,8 @@
 #include <new>
 #include <string>
 
-#include "thumbnails/picture.h"
 #include "thumbnails/structure.h"
+#include "thumbnails/thumbnail.h"
 #include "thumbnails/whole_stream.h"
 
 namespace {
@@ -156,11 +156,12 @@ class ThumbnailProvider final : public IInitializeWithStream, public IThumbnailP
       if (FAILED(read)) {
         return read;
       }
-      const Atoms atoms = ReadStructure(file);
-      if (atoms.empty()) {
+      const std::optional<Picture> picture =
+          Thumbnail(file, static_cast<int>(std::min(cx, kLargestSide)));
+      if (!picture) {
         return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
       }
-      *bitmap = Bitmap(DrawAtoms(atoms, static_cast<int>(std::min(cx, kLargestSide))));
+      *bitmap = Bitmap(*picture);
     } catch (const std::bad_alloc&) {
       return E_OUTOFMEMORY;
     } catch (const std::exception&) {

@@ -315,6 +315,14 @@ TEST(Thumbnail, RealFilesKeepTheirPictureThroughWhatMustNotChangeIt) {
          });
        },
        true},
+      {kEntries / "6c83.pdb",  // residues numbered from below zero
+       [](const std::string& file) {
+         return EachAtom(file, [](std::string& line) {
+           const std::string number = std::to_string(std::stoi(line.substr(22, 4)) - 600);
+           line.replace(26 - number.size(), number.size(), number);
+         });
+       },
+       true},
       {kEntries / "6c83.pdb", [](const std::string&) { return Slurp(kFiles / "mmcif/6c83.cif"); },
        true},
       {kEntries / "5dt0.pdb", [](const std::string&) { return Slurp(kFiles / "mmcif/5dt0.cif"); },

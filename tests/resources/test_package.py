@@ -186,7 +186,7 @@ class PackageTablesTest(unittest.TestCase):
         [dll] = [row for row in export("File") if row["FileName"].endswith("|OrbedoThumbnails.dll")]
         self.assertEqual(server, {"": f"[#{dll['File']}]", "ThreadingModel": "Apartment"})
         self.assertEqual({row["Component_"] for row in self.registry
-                          if thumbnail_class in row["Key"] + row["Value"]}, {dll["Component_"]})
+                          if thumbnail_class in row["Key"]}, {dll["Component_"]})
         self.assertEqual([row for row in self.registry
                           if "DisableProcessIsolation" in row["Name"]], [])
 

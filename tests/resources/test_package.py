@@ -3,6 +3,8 @@ is named after the page or the internal consistency evaluator (ICE) it follows, 
 can be checked from the tables alone."""
 
 import csv
+import importlib.machinery
+import importlib.util
 import os
 import re
 import subprocess
@@ -24,6 +26,12 @@ DLL, CONTINUE, IN_SCRIPT, ONLY_DETECT, MIN_INCLUSIVE, MAX_INCLUSIVE = 1, 64, 0x4
 GUID = re.compile(r"\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\}")
 SHORT_NAME = re.compile(r"[^\\/?|<>:*\"+,;=\[\] .]{1,8}(\.[^\\/?|<>:*\"+,;=\[\] .]{1,3})?")
 FILE_REFERENCE = re.compile(r"\[#([^\]]+)\]")
+# tools/make-package, which reads a package's components as the list of shipped ones holds them.
+_LOADER = importlib.machinery.SourceFileLoader("make_package",
+                                               os.path.join(SOURCE_DIR, "tools", "make-package"))
+MAKE_PACKAGE = importlib.util.module_from_spec(importlib.util.spec_from_loader("make_package",
+                                                                               _LOADER))
+_LOADER.exec_module(MAKE_PACKAGE)
 
 
 def export(name):
@@ -40,6 +48,8 @@ def sequence(name):
 
 
 class PackageTablesTest(unittest.TestCase):
+    maxDiff = None
+
     @classmethod
     def setUpClass(cls):
         cls.properties = {row["Property"]: row["Value"] for row in export("Property")}
@@ -186,7 +196,7 @@ class PackageTablesTest(unittest.TestCase):
         [dll] = [row for row in export("File") if row["FileName"].endswith("|OrbedoThumbnails.dll")]
         self.assertEqual(server, {"": f"[#{dll['File']}]", "ThreadingModel": "Apartment"})
         self.assertEqual({row["Component_"] for row in self.registry
-                          if thumbnail_class in row["Key"] + row["Value"]}, {dll["Component_"]})
+                          if thumbnail_class in row["Key"]}, {dll["Component_"]})
         self.assertEqual([row for row in self.registry
                           if "DisableProcessIsolation" in row["Name"]], [])
 
@@ -250,6 +260,15 @@ class PackageTablesTest(unittest.TestCase):
         for name, row in self.components.items():
             rows = registry if int(row["Attributes"]) & REGISTRY_KEY_PATH else owners
             self.assertEqual(rows.get(row["KeyPath"]), name, f"{name}'s key path")
+
+    def test_shipped_components_keep_their_guids_and_resources(self):
+        # Changing the Component Code: a component that has shipped keeps its GUID and its
+        # resources, in every later release but one that removes it, a major upgrade.
+        kept, listed = MAKE_PACKAGE.shipped()
+        built = MAKE_PACKAGE.layout(PACKAGE)
+        changed = sorted(name for name in listed if built.get(name) != kept.get(name))
+        self.assertEqual({name: built.get(name) for name in changed},
+                         {name: kept.get(name) for name in changed})
 
     def test_versions_differ_where_windows_installer_compares_them(self):
         # ProductVersion Property: the fourth field is ignored.

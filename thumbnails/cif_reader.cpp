@@ -1,6 +1,7 @@
 // mmCIF, CIF and the ligand dictionaries in CIF, parsed by gemmi, the library that structural
 // biology relies on for them.
 
+#include <algorithm>
 #include <array>
 #include <gemmi/cif.hpp>
 #include <gemmi/numb.hpp>
@@ -30,11 +31,14 @@ std::optional<gemmi::UnitCell> Cell(cif::Block& block) {
   return gemmi::UnitCell(parameters);
 }
 
-// The value of a row's first column in `columns` that it gives (neither "?" nor "."), or none.
-std::string Value(cif::Table::Row& row, std::initializer_list<std::size_t> columns) {
+// The value of a row's first column in `columns` that it gives (neither "?" nor "."), out of its
+// quotes, or none.
+std::string_view Value(cif::Table::Row& row, std::initializer_list<std::size_t> columns) {
   for (const std::size_t column : columns) {
     if (row.has2(column)) {
-      return cif::as_string(row[column]);
+      const std::string_view value = row[column];
+      const bool quoted = value.size() >= 2 && (value[0] == '\'' || value[0] == '"');
+      return quoted ? value.substr(1, value.size() - 2) : value;
     }
   }
   return {};
@@ -81,8 +85,11 @@ Structure AtomSites(cif::Block& block) {
       const std::optional<gemmi::UnitCell> cell =
           k == "fract_" ? Cell(block) : std::optional<gemmi::UnitCell>();
       Structure structure;
+      structure.atoms.reserve(table.length());
       const std::string* first_model = nullptr;
-      std::string last_key;
+      // The values that tell residues apart, the last atom's: its residue, chain, number and
+      // insertion code.
+      std::string_view residue[4];
       for (cif::Table::Row row : table) {
         if (row.has2(kModel)) {
           if (!first_model) {
@@ -96,14 +103,12 @@ Structure AtomSites(cif::Block& block) {
         if (cell) {
           position = cell->orthogonalize(gemmi::Fractional(position));
         }
-        std::string name = Value(row, {kAuthorResidue, kResidueName}),
-                    chain = Value(row, {kAuthorChain, kChain}),
-                    number = Value(row, {kAuthorNumber, kNumber}),
-                    key = name + '\n' + chain + '\n' + number + '\n' + Value(row, {kInsertion});
-        if (structure.residues.empty() || key != last_key) {
-          structure.residues.push_back(
-              {std::move(name), text::Integer(number), std::move(chain), "", false});
-          last_key = std::move(key);
+        const std::string_view next[] = {
+            Value(row, {kAuthorResidue, kResidueName}), Value(row, {kAuthorChain, kChain}),
+            Value(row, {kAuthorNumber, kNumber}), Value(row, {kInsertion})};
+        if (structure.residues.empty() || !std::equal(next, next + 4, residue)) {
+          structure.residues.push_back({next[0], text::Integer(next[2]), next[1], {}, false});
+          std::copy(next, next + 4, residue);
         }
         // A small molecule's atoms are named by their labels.
         structure.atoms.push_back(
@@ -134,7 +139,7 @@ Structure ComponentAtoms(cif::Block& block) {
         continue;
       }
       if (structure.residues.empty()) {
-        structure.residues.push_back({Value(row, {5}), std::nullopt, "", "", false});
+        structure.residues.push_back({Value(row, {5}), std::nullopt, {}, {}, false});
       }
       structure.atoms.push_back({cif::as_number(row[0]), cif::as_number(row[1]),
                                  cif::as_number(row[2]), text::ElementOfSymbol(Value(row, {3})),

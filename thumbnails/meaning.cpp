@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <map>
-#include <string>
 
 #include "thumbnails/residues.h"
 #include "thumbnails/text.h"
@@ -31,16 +30,16 @@ bool NamedLike(std::string_view name, std::string_view start) {
                                                    [](char a, char b) { return Upper(b) == a; });
 }
 
-// The facts of the residue whose atoms are `atoms`.
-Facts FactsOf(const Residue& residue, const Atom* atoms, std::size_t count) {
+// The facts of the residue whose atoms are `atoms`, of the kind its name says.
+Facts FactsOf(ResidueKind kind, const Residue& residue, const Atom* atoms, std::size_t count) {
   Facts facts;
-  facts.kind = KindOfResidue(residue.name);
+  facts.kind = kind;
   if (count == 1 && facts.kind != ResidueKind::kWater) {
-    facts.ion = ElementOfIon(residue.name, atoms->name);
+    facts.ion = ElementOfIon(residue.name.view(), atoms->name.view());
   }
   bool alpha = false, o5 = false, c5 = false;
   for (const Atom* atom = atoms; atom != atoms + count; ++atom) {
-    const std::string& name = atom->name;
+    const std::string_view name = atom->name.view();
     facts.n = name == "N" ? atom : facts.n;
     facts.c = name == "C" ? atom : facts.c;
     facts.p = name == "P" ? atom : facts.p;
@@ -100,21 +99,22 @@ std::vector<int> Chains(const Structure& structure, const std::vector<Facts>& fa
       polymer.push_back(r);
     }
   }
-  const auto differ = [&](std::string Residue::*field) {
+  const auto differ = [&](Name Residue::*field) {
     return std::any_of(polymer.begin(), polymer.end(), [&](std::size_t r) {
-      return residues[r].*field != residues[polymer.front()].*field;
+      return (residues[r].*field).view() != (residues[polymer.front()].*field).view();
     });
   };
-  std::string Residue::*const key = differ(&Residue::chain)     ? &Residue::chain
-                                    : differ(&Residue::segment) ? &Residue::segment
-                                                                : nullptr;
+  Name Residue::*const key = differ(&Residue::chain)     ? &Residue::chain
+                             : differ(&Residue::segment) ? &Residue::segment
+                                                         : nullptr;
   std::vector<int> chain(residues.size(), -1);
-  std::map<std::string, int> keys;
+  std::map<std::string_view, int> keys;
   int breaks = 0;
   for (std::size_t i = 0; i < polymer.size(); ++i) {
     const std::size_t r = polymer[i];
     if (key) {
-      chain[r] = keys.try_emplace(residues[r].*key, static_cast<int>(keys.size())).first->second;
+      chain[r] =
+          keys.try_emplace((residues[r].*key).view(), static_cast<int>(keys.size())).first->second;
       continue;
     }
     if (i > 0) {
@@ -204,12 +204,20 @@ Part PartOf(const Facts& facts, int chain) {
 std::vector<Shown> AtomsToShow(const Structure& structure) {
   const std::vector<Atom>& atoms = structure.atoms;
   std::vector<Facts> facts(structure.residues.size());
+  // Residues one after the other mostly share their names (a box of water): the tables are asked
+  // once for each run of them.
+  std::string_view name;
+  ResidueKind kind = ResidueKind::kOther;
   for (std::size_t first = 0, end = 0; first < atoms.size(); first = end) {
     const std::size_t r = atoms[first].residue;
     while (end < atoms.size() && atoms[end].residue == r) {
       ++end;
     }
-    facts[r] = FactsOf(structure.residues[r], &atoms[first], end - first);
+    if (first == 0 || structure.residues[r].name.view() != name) {
+      name = structure.residues[r].name.view();
+      kind = KindOfResidue(name);
+    }
+    facts[r] = FactsOf(kind, structure.residues[r], &atoms[first], end - first);
   }
   const std::vector<int> chains = Chains(structure, facts);
 
@@ -217,11 +225,13 @@ std::vector<Shown> AtomsToShow(const Structure& structure) {
   shown.reserve(atoms.size());
   for (const Atom& atom : atoms) {
     const Facts& residue = facts[atom.residue];
-    const int element = atom.element
-                            ? atom.element
-                            : Inferred(atom.name, structure.residues[atom.residue].name, residue);
+    const int element =
+        atom.element
+            ? atom.element
+            : Inferred(atom.name.view(), structure.residues[atom.residue].name.view(), residue);
     if (element != kVirtualSite) {
-      shown.push_back({atom.x, atom.y, atom.z, element, PartOf(residue, chains[atom.residue]),
+      shown.push_back({static_cast<float>(atom.x), static_cast<float>(atom.y),
+                       static_cast<float>(atom.z), element, PartOf(residue, chains[atom.residue]),
                        chains[atom.residue]});
     }
   }

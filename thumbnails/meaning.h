@@ -12,8 +12,8 @@
 enum class Part : unsigned char { kPolymer, kLigand, kLipid, kWater, kIon };
 
 struct Shown {
-  double x = 0, y = 0, z = 0;  // Ångström
-  int element = 0;             // The atomic number; 0 where none can be told.
+  float x = 0, y = 0, z = 0;  // Ångström, to a thousandth across a micrometre.
+  int element = 0;            // The atomic number; 0 where none can be told.
   Part part = Part::kLigand;
   int chain = -1;  // A polymer's chain, numbered from 0 in the file's order; -1 for other parts.
 };

@@ -144,5 +144,8 @@ Structure ReadStructure(std::string_view file) {
         return std::abs(atom.x) <= kFarthest && std::abs(atom.y) <= kFarthest &&
                std::abs(atom.z) <= kFarthest;
       });
-  return sound ? structure : Structure();
+  if (!sound) {
+    return {};
+  }
+  return structure;
 }

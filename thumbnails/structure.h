@@ -7,24 +7,40 @@
 #ifndef THUMBNAILS_STRUCTURE_H_
 #define THUMBNAILS_STRUCTURE_H_
 
+#include <algorithm>
 #include <cstddef>
 #include <optional>
-#include <string>
 #include <string_view>
 #include <vector>
 
+// A name as a file gives it to an atom, a residue, a chain or a segment: its first 7 characters
+// (files give 4 or 5), kept in place, as a structure has hundreds of thousands of them.
+class Name {
+ public:
+  Name() = default;
+  Name(std::string_view text) : size_(static_cast<unsigned char>(std::min(text.size(), kMost))) {
+    text.copy(text_, size_);
+  }
+  std::string_view view() const { return {text_, size_}; }
+
+ private:
+  static constexpr std::size_t kMost = 7;
+  char text_[kMost] = {};
+  unsigned char size_ = 0;
+};
+
 struct Residue {
-  std::string name;            // "ALA", "TIP3", "Cl"; empty where the format names none.
+  Name name;                   // "ALA", "TIP3", "Cl"; empty where the format names none.
   std::optional<long> number;  // Where the file numbers it.
-  std::string chain;           // The chain identifier (the author's, in mmCIF); empty if none.
-  std::string segment;         // PDB's columns 73-76, as CHARMM and NAMD write them.
+  Name chain;                  // The chain identifier (the author's, in mmCIF); empty if none.
+  Name segment;                // PDB's columns 73-76, as CHARMM and NAMD write them.
   bool after_ter = false;      // A TER record lies between it and the atoms before it.
 };
 
 struct Atom {
   double x = 0, y = 0, z = 0;  // Ångström
   int element = 0;             // The atomic number the file states; 0 where it states none.
-  std::string name;            // "CA", "HG1", "OW"; empty where the format names none.
+  Name name;                   // "CA", "HG1", "OW"; empty where the format names none.
   std::size_t residue = 0;     // Its index in Structure::residues.
 };
 

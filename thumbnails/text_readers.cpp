@@ -56,7 +56,7 @@ Atom V3000Atom(std::string_view entry) {
           RequiredNumber(fields[3]),
           RequiredNumber(fields[4]),
           text::ElementOfSymbol(fields[1].front() == '[' ? "" : fields[1]),
-          "",
+          {},
           0};
 }
 
@@ -98,7 +98,7 @@ Structure ReadPdb(std::string_view file) {
   // of 1993 hold the entry's code and the line's serial number in 73-80 instead: no letters,
   // where an element would be. The first model ends with ENDMDL, a frame of a trajectory with END.
   Structure structure;
-  structure.atoms.reserve(file.size() / 81);
+  structure.atoms.reserve(static_cast<std::size_t>(std::count(file.begin(), file.end(), '\n')));
   bool after_ter = false;
   std::string_view last_key, last_segment;
   Lines lines(file);
@@ -116,17 +116,16 @@ Structure ReadPdb(std::string_view file) {
     const std::string_view segment = Columns(line, 72, 76);
     if (BeginsResidue(structure, after_ter || segment != last_segment, Columns(line, 17, 27),
                       &last_key)) {
-      structure.residues.push_back({std::string(text::Trim(Columns(line, 17, 21))),
-                                    text::Integer(Columns(line, 22, 26)),
-                                    std::string(text::Trim(Columns(line, 21, 22))),
-                                    std::string(text::Trim(segment)), after_ter});
+      structure.residues.push_back(
+          {text::Trim(Columns(line, 17, 21)), text::Integer(Columns(line, 22, 26)),
+           text::Trim(Columns(line, 21, 22)), text::Trim(segment), after_ter});
     }
     last_segment = segment;
     after_ter = false;
     structure.atoms.push_back(
         {RequiredNumber(Columns(line, 30, 38)), RequiredNumber(Columns(line, 38, 46)),
          RequiredNumber(Columns(line, 46, 54)), text::ElementOfSymbol(Columns(line, 76, 78)),
-         std::string(text::Trim(Columns(line, 12, 16))), structure.residues.size() - 1});
+         text::Trim(Columns(line, 12, 16)), structure.residues.size() - 1});
   }
   return structure;
 }
@@ -158,13 +157,16 @@ Structure ReadPqr(std::string_view file) {
     }
     const std::size_t x = fields.size() - 5;
     if (BeginsResidue(structure, after_ter, Span(fields[3], fields[x - 1]), &last_key)) {
-      structure.residues.push_back({std::string(fields[3]), text::Integer(fields[x - 1]),
-                                    std::string(x > 5 ? fields[4] : ""), "", after_ter});
+      structure.residues.push_back({fields[3],
+                                    text::Integer(fields[x - 1]),
+                                    x > 5 ? fields[4] : std::string_view(),
+                                    {},
+                                    after_ter});
     }
     after_ter = false;
     structure.atoms.push_back({RequiredNumber(fields[x]), RequiredNumber(fields[x + 1]),
                                RequiredNumber(fields[x + 2]), text::ElementOfSymbol(element),
-                               std::string(fields[2]), structure.residues.size() - 1});
+                               fields[2], structure.residues.size() - 1});
   }
   return structure;
 }
@@ -192,12 +194,11 @@ Structure ReadGro(std::string_view file) {
                                          kCoordinates + (axis + 1) * width));
     };
     if (BeginsResidue(structure, false, Columns(line, 0, 10), &last_key)) {
-      structure.residues.push_back({std::string(text::Trim(Columns(line, 5, 10))),
-                                    text::Integer(Columns(line, 0, 5)), "", "", false});
+      structure.residues.push_back(
+          {text::Trim(Columns(line, 5, 10)), text::Integer(Columns(line, 0, 5)), {}, {}, false});
     }
     structure.atoms.push_back({coordinate(0), coordinate(1), coordinate(2), 0,
-                               std::string(text::Trim(Columns(line, 10, 15))),
-                               structure.residues.size() - 1});
+                               text::Trim(Columns(line, 10, 15)), structure.residues.size() - 1});
   }
   return structure;
 }
@@ -215,11 +216,13 @@ Structure ReadXyz(std::string_view file) {
       throw std::runtime_error("a short XYZ atom");
     }
     const std::optional<long> number = text::Integer(fields[0]);
-    structure.atoms.push_back({RequiredNumber(fields[1]), RequiredNumber(fields[2]),
+    structure.atoms.push_back({RequiredNumber(fields[1]),
+                               RequiredNumber(fields[2]),
                                RequiredNumber(fields[3]),
                                number ? static_cast<int>(std::clamp(*number, 0L, 118L))
                                       : text::ElementOfSymbol(fields[0]),
-                               "", 0});
+                               {},
+                               0});
   }
   return structure;
 }
@@ -243,7 +246,9 @@ Structure ReadMol(std::string_view file) {
     structure.atoms.push_back({RequiredNumber(Columns(line, 0, 10)),
                                RequiredNumber(Columns(line, 10, 20)),
                                RequiredNumber(Columns(line, 20, 30)),
-                               text::ElementOfSymbol(Columns(line, 31, 34)), "", 0});
+                               text::ElementOfSymbol(Columns(line, 31, 34)),
+                               {},
+                               0});
   }
   return structure;
 }

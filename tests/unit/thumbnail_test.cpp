@@ -152,14 +152,15 @@ TEST(ReadStructure, TakesTheFirstModelAndReadsWhatFixedColumnsWouldMiss) {
 }
 
 TEST(ReadStructure, TurnsFractionalCoordinatesCartesianThroughTheCell) {
-  const std::vector<Shown> atoms = AtomsToShow(
-      ReadStructure("data_cell\n_cell_length_a 5.0\n_cell_length_b 6.00(2)\n_cell_length_c 7\n"
-                    "_cell_angle_alpha 80\n_cell_angle_beta 120\n_cell_angle_gamma 90\nloop_\n"
-                    "_atom_site_label\n_atom_site_fract_x\n_atom_site_fract_y\n_atom_site_fract_z\n"
-                    "C1 0 0 0\nO1 0.5 0 0.5\nCl1 0 0.5 0.5\n"));
+  const Structure structure = ReadStructure(
+      "data_cell\n_cell_length_a 5.0\n_cell_length_b 6.00(2)\n_cell_length_c 7\n"
+      "_cell_angle_alpha 80\n_cell_angle_beta 120\n_cell_angle_gamma 90\nloop_\n"
+      "_atom_site_label\n_atom_site_fract_x\n_atom_site_fract_y\n_atom_site_fract_z\n"
+      "C1 0 0 0\nO1 0.5 0 0.5\nCl1 0 0.5 0.5\n");
+  const std::vector<Atom>& atoms = structure.atoms;
   ASSERT_EQ(atoms.size(), 3u);
-  EXPECT_EQ(Census(atoms), Census(std::string("CClO")));
-  const auto distance = [&](const Shown& p) {
+  EXPECT_EQ(Census(AtomsToShow(structure)), Census(std::string("CClO")));
+  const auto distance = [&](const Atom& p) {
     return std::hypot(p.x - atoms[0].x, p.y - atoms[0].y, p.z - atoms[0].z);
   };
   // Half the diagonal of a face of the cell, by the law of cosines.

@@ -144,7 +144,8 @@ std::vector<int> Chains(const Structure& structure, const std::vector<Facts>& fa
 // a lipid or water the first letter tells ("CA" is an alpha carbon, "HG1" a hydrogen); two
 // letters only where the residue is that ion or a hetero group known to hold that metal, or the
 // name says so in its case ("Cl1", as small molecules' labels are written); else halogens (CL,
-// BR) and hydrogens as they are named in ligands, and the first letter.
+// BR) and hydrogens as they are named in ligands, and the first letter, or two where it names
+// no element.
 int Inferred(std::string_view name, std::string_view residue, const Facts& facts) {
   if (facts.ion) {
     return facts.ion;
@@ -157,8 +158,10 @@ int Inferred(std::string_view name, std::string_view residue, const Facts& facts
   }
   const char first = Upper(name.front());
   switch (facts.kind) {
-    case ResidueKind::kWater:
-      return first == 'O' ? 8 : first == 'H' || first == 'D' ? 1 : kVirtualSite;
+    case ResidueKind::kWater:  // CHARMM's TIP4P names its M site OM.
+      return first == 'O' && !NamedLike(name, "OM") ? 8
+             : first == 'H' || first == 'D'         ? 1
+                                                    : kVirtualSite;
     case ResidueKind::kAminoAcid:
       if (NamedLike(name, "SE") && name.size() == 2) {
         return 34;  // The selenium of selenomethionine and selenocysteine.
@@ -179,10 +182,12 @@ int Inferred(std::string_view name, std::string_view residue, const Facts& facts
       return element;
     }
   }
-  return NamedLike(name, "CL")   ? 17
-         : NamedLike(name, "BR") ? 35
-         : first == 'H'          ? 1
-                                 : text::ElementOfSymbol(name.substr(0, 1));
+  if (NamedLike(name, "CL") || NamedLike(name, "BR")) {
+    return text::ElementOfSymbol(name.substr(0, 2));
+  }
+  // Two letters where the first names no element: MG, ZN, AS.
+  const int one = first == 'H' ? 1 : text::ElementOfSymbol(name.substr(0, 1));
+  return one ? one : text::ElementOfSymbol(name.substr(0, 2));
 }
 
 Part PartOf(const Facts& facts, int chain) {

@@ -4,9 +4,8 @@
 # neither the build folder nor the clock may reach them. Then builds them signed with a
 # certificate made here: every signature verifies, the signed launcher differs from the unsigned
 # one only where a signature goes, and signing it again, or packing the signed files again, gives
-# the same bytes. Then packs the first build's binaries signed outside it, as a release does, and
-# writes the signed package's manifest. A missing certificate, or a key that is not the
-# certificate's, stops the configure with the file's name.
+# the same bytes, as does packing binaries signed outside the build. A missing certificate, or a
+# key that is not the certificate's, stops the configure with the file's name.
 # Usage: reproducible_build.sh CMAKE PYTHON SOURCE_DIR BUILT_LAUNCHER BUILT_PACKAGE
 set -euo pipefail
 
@@ -35,15 +34,8 @@ same() {
 refuses() {  # TEXT COMMAND...: COMMAND fails, saying TEXT
   local text=$1 said
   shift
-  if said=$("$@" 2>&1); then
-    echo "accepted: $*"
-    status=1
-  elif [[ $said == *"$text"* ]]; then
-    echo "refused: $text"
-  else
-    echo "$said"
-    status=1
-  fi
+  said=$("$@" 2>&1) && status=1
+  if [[ $said == *"$text"* ]]; then echo "refused: $text"; else echo "$said"; status=1; fi
 }
 
 build a
@@ -117,7 +109,7 @@ same "$scratch/again.exe" "$signed"
 # are packed byte for byte by that build configured again, the same twice; the package signed
 # afterwards verifies, and its manifest holds its product code and every file's checksum. An
 # unsigned binary among them, or a signed one among unsigned ones, is refused.
-mkdir "$scratch/signed" "$scratch/mixed"
+mkdir "$scratch/signed"
 cp "$scratch/again.exe" "$scratch/signed/Orbedo-Launcher.exe"
 for dll in thumbnails/OrbedoThumbnails.dll resources/NotifyShell.dll; do
   cp "$scratch/a/$dll" "$scratch/signed/"
@@ -143,13 +135,12 @@ cp "$scratch/first.msi" "$scratch/x/Orbedo/"
 (cd "$scratch/x/Orbedo" && sha256sum --strict -c "$scratch/sums") || status=1
 grep -F "\"productCode\": \"$(msiinfo export "$scratch/first.msi" Property | tr -d '\r' |
   sed -n 's/^ProductCode\t//p')\"" "$scratch/first.manifest.json" || status=1
-cp "$scratch/signed/Orbedo-Launcher.exe" "$scratch/signed/NotifyShell.dll" "$scratch/mixed/"
-cp "$scratch/a/thumbnails/OrbedoThumbnails.dll" "$scratch/mixed/"
+cp "$scratch/a/thumbnails/OrbedoThumbnails.dll" "$scratch/signed/"
 unsigned=(--launcher "$scratch/a/Orbedo-Launcher.exe"
   --notify-shell "$scratch/a/resources/NotifyShell.dll"
   --thumbnails "$scratch/a/thumbnails/OrbedoThumbnails.dll" --output "$scratch/refused.msi")
 refuses "is not the file of this build" "$source_dir/tools/make-package" pack --version 1.0.0 \
-  "${unsigned[@]}" --signed-binaries "$scratch/mixed"
+  "${unsigned[@]}" --signed-binaries "$scratch/signed"
 refuses "sign every binary of a release, or none" "$source_dir/tools/make-package" pack \
   --version 1.0.0 "${unsigned[@]:2}" --launcher "$scratch/again.exe"
 

@@ -234,19 +234,18 @@ class ShellTest(RegistryTestCase):
             major, minor, patch, tweak = map(int, VERSION.split("."))
             version = VERSION if rebuilt else f"{major}.{minor}.{patch + 1}.{tweak}"
             path = os.path.join(cls.session.root.name, name)
-            binaries = []
+            binaries = {}
             for option, built in [("--launcher", LAUNCHER), ("--notify-shell", NOTIFY_SHELL),
                                   ("--thumbnails", THUMBNAIL_PROVIDER)]:
                 pe = pefile.PE(built)
                 pe.VS_FIXEDFILEINFO[0].FileVersionLS = (patch + (not rebuilt)) << 16 | tweak
-                binaries += [option, f"{path}{option}"]
-                with open(binaries[-1], "wb") as f:
-                    f.write(pe.write() + (b"r" if rebuilt else b"newer"))
-            with open(f"{path}--launcher", "rb") as f:
-                newer_launcher = f.read()
-            subprocess.run([MAKE_PACKAGE, "pack", "--version", version, *binaries, "--output",
-                            path + ".msi"], check=True)
-            cls.packages[name] = path + ".msi", version, newer_launcher
+                binaries[option] = pe.write() + (b"r" if rebuilt else b"newer")
+                with open(path + option, "wb") as f:
+                    f.write(binaries[option])
+            subprocess.run([MAKE_PACKAGE, "pack", "--version", version, "--output", path + ".msi",
+                            *(part for option in binaries for part in (option, path + option))],
+                           check=True)
+            cls.packages[name] = path + ".msi", version, binaries["--launcher"]
         return cls.packages[name]
 
     def products(self):

@@ -159,19 +159,16 @@ class ExecutableTest(unittest.TestCase):
 
     def test_dlls_version_blocks_are_the_launchers_but_for_their_own_names(self):
         # App Control's and inventory tools' rules key on the original file name and the version.
-        _, launcher = version_strings(self.pe)
         for path, description, internal in [
                 (THUMBNAIL_PROVIDER, "Orbedo thumbnails of molecular structures",
                  "OrbedoThumbnails"),
                 (NOTIFY_SHELL, "Orbedo Launcher package action: tells the shell that associations "
                                "changed", "NotifyShell")]:
-            dll = pefile.PE(path)
-            self.addCleanup(dll.close)
-            fixed = [(info.FileVersionMS, info.FileVersionLS, info.FileType)
-                     for info in (self.pe.VS_FIXEDFILEINFO[0], dll.VS_FIXEDFILEINFO[0])]
-            self.assertEqual((version_strings(dll), fixed[1]), (([b"040904B0"], dict(
-                launcher, FileDescription=description, InternalName=internal,
-                OriginalFilename=os.path.basename(path))), fixed[0][:2] + (2,)), path)
+            with open(path, "rb") as dll:
+                strings = version_strings(pefile.PE(data=dll.read()))
+            self.assertEqual(strings, ([b"040904B0"], dict(
+                version_strings(self.pe)[1], FileDescription=description, InternalName=internal,
+                OriginalFilename=os.path.basename(path))), path)
 
     def test_manifest(self):
         self.assertEqual(self.ids(RT_MANIFEST), {1}, "manifest resource ids")

@@ -1,6 +1,7 @@
 // libFuzzer target for what a drop brings: any block a process of the user might drop, read as the
 // shell's ID lists and as a list of file names, is never read outside its bounds, and yields whole
-// lists and whole names.
+// lists, each a chain of items that the shell can walk to its terminator, and whole names, within
+// the bounds of a drop.
 
 #include <cstddef>
 #include <cstdint>
@@ -10,17 +11,53 @@
 
 #include "launcher/drop_formats.h"
 
+namespace {
+
+// Whether `list` is items of at least their own 2-byte size each, ended exactly by a size of 0.
+bool IsChainOfItems(const IdList& list) {
+  std::size_t at = 0;
+  for (;;) {
+    if (list.size() - at < 2) {
+      return false;
+    }
+    const std::size_t size = static_cast<std::size_t>(
+        static_cast<unsigned char>(list[at]) | static_cast<unsigned char>(list[at + 1]) << 8);
+    if (size == 0) {
+      return at + 2 == list.size();
+    }
+    if (size < 2 || list.size() - at < size) {
+      return false;
+    }
+    at += size;
+  }
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view block(reinterpret_cast<const char*>(data), size);
-  for (const IdList& list : ReadIdListArray(block).value_or(std::vector<IdList>{})) {
-    if (list.size() < 2 || list.compare(list.size() - 2, 2, std::string(2, '\0')) != 0) {
+  std::vector<IdList> lists;
+  if (ReadIdListArray(block, &lists) == DropRead::kRead) {
+    std::size_t bytes = 0;
+    for (const IdList& list : lists) {
+      bytes += list.size();
+      if (!IsChainOfItems(list)) {
+        __builtin_trap();
+      }
+    }
+    if (lists.size() > kMaxDroppedItems || bytes > kMaxDropBytes) {
       __builtin_trap();
     }
   }
   const auto ansi = [](std::string_view name) { return std::u16string(name.size(), u'a'); };
-  for (const std::u16string& name :
-       ReadDropFiles(block, ansi).value_or(std::vector<std::u16string>{})) {
-    if (name.empty() || name.find(u'\0') != std::u16string::npos) {
+  std::vector<std::u16string> names;
+  if (ReadDropFiles(block, ansi, &names) == DropRead::kRead) {
+    for (const std::u16string& name : names) {
+      if (name.empty() || name.find(u'\0') != std::u16string::npos) {
+        __builtin_trap();
+      }
+    }
+    if (names.size() > kMaxDroppedItems) {
       __builtin_trap();
     }
   }

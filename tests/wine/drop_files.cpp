@@ -10,8 +10,9 @@
 // object off once Drop has returned, so that every later call on it fails, as Windows holds a
 // dropped one valid only until then (Wine's shell copies what it needs at once). --drop-again
 // leaves twice before its drop, and fails unless a second drop on the same target fails.
-// --with-refused adds two callers of the first type's class: one drops the shell's data object of
-// an item that is no file (My Computer), one a CF_HDROP block whose names lie beyond its end.
+// --with-refused adds three callers of the first type's class, which drop the shell's data object
+// of an item that is no file (My Computer), 100,001 file names, and a CF_HDROP block whose names
+// lie beyond its end.
 // LIST is a file of document paths, one a line, in UTF-8. Prints a line per caller: the
 // milliseconds that the activation, the Drop and the Release took, and the effect the drop left,
 // as "activation drop release effect".
@@ -224,14 +225,14 @@ int main(int argc, char** argv) {
   if (mode == "--with-refused") {
     PIDLIST_ABSOLUTE computer = nullptr;
     SHGetSpecialFolderLocation(nullptr, CSIDL_DRIVES, &computer);
-    Caller no_file = callers.front(), unreadable = callers.front();
+    Caller no_file = callers.front(), too_many = callers.front(), unreadable = callers.front();
     no_file.documents = ShellDataObject({computer});
+    too_many.documents = new FileList(std::vector<std::wstring>(100001, L"C:\\x"), true);
     unreadable.documents = FileList::Unreadable();
     if (!no_file.documents) {
       return Fail("no data object for My Computer", 0);
     }
-    callers.push_back(no_file);
-    callers.push_back(unreadable);
+    callers.insert(callers.end(), {no_file, too_many, unreadable});
   }
   const auto activate = [](Caller& caller) {
     LARGE_INTEGER started;

@@ -643,8 +643,8 @@ class ShellTest(RegistryTestCase):
                                  [d.encode() for d in documents[::2] + documents[1::2]])
 
     def test_a_refused_drop_spoils_no_other_and_one_box_says_why(self):
-        # Beside Explorer's drops, one of an item with no path in the file system and one that
-        # cannot be read, in the same service.
+        # Beside Explorer's drops, one of an item with no path in the file system, one of more
+        # documents than a drop may bring and one that cannot be read, in the same service.
         documents = [self.make_document(f"kept.{kind}") for kind in ("pdb", "sdf")]
         self.start_stand_in(self.stand_in)
         self.drop(documents, "--with-refused")
@@ -654,8 +654,9 @@ class ShellTest(RegistryTestCase):
             b"Some of the documents selected in Explorer were not opened.\n\nSome were selected "
             b"with an item that is not a file or folder on this computer (an item of a zip "
             b"folder, a phone or a search connector). Select only documents that are in a folder "
-            b"on a drive, and open them again.\n\nSome could not be read. Open them again; if "
-            b"this happens again, open them from within Orbedo.")
+            b"on a drive, and open them again.\n\nSome were more than can be opened at once. "
+            b"Select at most 100,000 documents at a time, and open them again.\n\nSome could "
+            b"not be read. Open them again; if this happens again, open them from within Orbedo.")
         harness.wait_until(lambda: not self.running_launchers(), 60, "the launcher to end")
         self.assertEqual(self.received_arguments(), [d.encode() for d in documents])
 

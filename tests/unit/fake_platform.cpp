@@ -248,8 +248,8 @@ bool IsProcessInJob() { return Fake().in_job; }
 ProcessStart CreateProcessW(const char* application, char* command_line, const char* current_folder,
                             bool break_away_from_job, ProcessHandles* started) {
   Fake().calls.push_back(std::string("CreateProcessW ") + application + " " + command_line +
-                         (current_folder ? std::string(" in ") + current_folder : "") +
                          (break_away_from_job ? " breaking away from the job" : ""));
+  Fake().start_folders.push_back(current_folder ? current_folder : "");
   if (current_folder && Fake().refused_folders.count(current_folder)) {
     return ProcessStart::kFolderRefused;
   }

@@ -83,6 +83,7 @@ struct FakePlatform {
   int unfreed_address_lists = 0;
   int open_handles = 0;
   int short_path_lookups = 0;
+  std::vector<std::string> start_folders;  // Each CreateProcessW's, "" for the launcher's own.
 
   // Calls whose text begins with `prefix`.
   int Count(const std::string& prefix) const;

@@ -11,8 +11,7 @@
 // dropped one valid only until then (Wine's shell copies what it needs at once). --drop-again
 // leaves twice before its drop, and fails unless a second drop on the same target fails.
 // --with-refused adds three callers of the first type's class, which drop the shell's data object
-// of an item that is no file (My Computer), 100,001 file names, and a CF_HDROP block whose names
-// lie beyond its end.
+// of My Computer (no file), 100,001 file names, and a CF_HDROP block whose names lie past its end.
 // LIST is a file of document paths, one a line, in UTF-8. Prints a line per caller: the
 // milliseconds that the activation, the Drop and the Release took, and the effect the drop left,
 // as "activation drop release effect".
@@ -58,9 +57,13 @@ bool VerbClass(const std::wstring& progid, CLSID* verb_class) {
          SUCCEEDED(CLSIDFromString(text, verb_class));
 }
 
-// The shell's data object for `items`, as Explorer drops it: their ID lists (here relative to the
-// desktop, whose own list is empty), which the shell also offers as CF_HDROP. Takes the lists.
-IDataObject* ShellDataObject(std::vector<PIDLIST_ABSOLUTE> items) {
+// The shell's data object for `paths`, as Explorer drops it: the items' ID lists (here relative to
+// the desktop, whose own list is empty), which the shell also offers as CF_HDROP.
+IDataObject* ShellDataObject(const std::vector<std::wstring>& paths) {
+  std::vector<PIDLIST_ABSOLUTE> items;
+  for (const std::wstring& path : paths) {
+    items.push_back(ILCreateFromPathW(path.c_str()));
+  }
   const SHITEMID desktop = {};
   IDataObject* data = nullptr;
   const bool named = std::find(items.begin(), items.end(), nullptr) == items.end();
@@ -79,10 +82,12 @@ IDataObject* ShellDataObject(std::vector<PIDLIST_ABSOLUTE> items) {
 
 // The data object of a drop source that offers the classic CF_HDROP and nothing else: a DROPFILES
 // header, then the names, UTF-16 or in the ANSI code page, each ended by a NUL, and one more NUL.
+// Only a faulty or hostile source says they begin elsewhere than after the header (`names_at`).
 class FileList final : public IDataObject {
  public:
-  FileList(const std::vector<std::wstring>& paths, bool wide) : block_(sizeof(DROPFILES), '\0') {
-    const DROPFILES header = {sizeof(DROPFILES), {}, FALSE, wide};
+  FileList(const std::vector<std::wstring>& paths, bool wide, DWORD names_at = sizeof(DROPFILES))
+      : block_(sizeof(DROPFILES), '\0') {
+    const DROPFILES header = {names_at, {}, FALSE, wide};
     std::memcpy(block_.data(), &header, sizeof header);
     for (const std::wstring& path : paths) {
       if (wide) {
@@ -94,12 +99,6 @@ class FileList final : public IDataObject {
       }
     }
     block_.append(wide ? 2 : 1, '\0');
-  }
-  // A block whose names would begin past its end, as only a faulty or hostile source makes one.
-  static FileList* Unreadable() {
-    FileList* list = new FileList({}, true);
-    reinterpret_cast<DROPFILES*>(list->block_.data())->pFiles = 0xFFFF;
-    return list;
   }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
@@ -208,27 +207,19 @@ int main(int argc, char** argv) {
   std::vector<Caller> callers;
   for (const auto& [progid, paths] : groups) {
     Caller caller = {};
-    if (mode == "--hdrop-only" || mode == "--ansi-hdrop") {
-      caller.documents = new FileList(paths, mode == "--hdrop-only");
-    } else {
-      std::vector<PIDLIST_ABSOLUTE> items;
-      for (const std::wstring& path : paths) {
-        items.push_back(ILCreateFromPathW(path.c_str()));
-      }
-      caller.documents = ShellDataObject(items);
-    }
+    caller.documents = mode == "--hdrop-only" || mode == "--ansi-hdrop"
+                           ? new FileList(paths, mode == "--hdrop-only")
+                           : ShellDataObject(paths);
     if (!VerbClass(progid, &caller.verb_class) || !caller.documents) {
       return Fail("no DropTarget class or no data object for a type", 0);
     }
     callers.push_back(caller);
   }
   if (mode == "--with-refused") {
-    PIDLIST_ABSOLUTE computer = nullptr;
-    SHGetSpecialFolderLocation(nullptr, CSIDL_DRIVES, &computer);
     Caller no_file = callers.front(), too_many = callers.front(), unreadable = callers.front();
-    no_file.documents = ShellDataObject({computer});
+    no_file.documents = ShellDataObject({L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}"});
     too_many.documents = new FileList(std::vector<std::wstring>(100001, L"C:\\x"), true);
-    unreadable.documents = FileList::Unreadable();
+    unreadable.documents = new FileList({}, true, 0xFFFF);
     if (!no_file.documents) {
       return Fail("no data object for My Computer", 0);
     }

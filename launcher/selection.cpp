@@ -318,7 +318,8 @@ class DropTarget final : public IDropTarget {
     if (service_->ended) {
       return CO_E_OBJNOTCONNECTED;
     }
-    // A drag that reached its drop target drops once; another drop takes nothing.
+    // A drag that reached its drop target drops once; another drop takes nothing, and gets one of
+    // the errors IDropTarget::Drop documents.
     if (!service_->Dropped(caller_)) {
       return E_UNEXPECTED;
     }
@@ -488,7 +489,8 @@ Selection Received(const ShellFunctions& shell, std::vector<DropEntry>& drops) {
 class Apartment {
  public:
   // An apartment of this one thread: COM's calls come in only while it waits in COM, one at a
-  // time. Nothing here needs OLE 1's DDE, which COM then leaves out.
+  // time. Nothing here needs OLE 1's DDE, which COM then leaves out, as Microsoft's "Initializing
+  // the COM Library" recommends.
   explicit Apartment(const ShellFunctions& shell)
       : shell_(shell),
         entered_(SUCCEEDED(

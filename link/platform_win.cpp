@@ -194,6 +194,8 @@ ProcessStart CreateProcessW(const wchar_t* application, wchar_t* command_line,
   if (!::CreateProcessW(application, command_line, nullptr, nullptr, FALSE,
                         break_away_from_job ? CREATE_BREAKAWAY_FROM_JOB : 0, nullptr,
                         current_folder, &startup, &process)) {
+    // ERROR_DIRECTORY: the folder is gone, or too long to be current (the SetCurrentDirectory
+    // page: one of MAX_PATH or more makes CreateProcessW fail).
     return ::GetLastError() == ERROR_DIRECTORY ? ProcessStart::kFolderRefused
                                                : ProcessStart::kFailed;
   }

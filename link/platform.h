@@ -115,11 +115,17 @@ std::uint32_t GetCurrentProcessId();
 
 // Whether the launcher runs in a job object, whose processes may all be ended together.
 bool IsProcessInJob();
+enum class ProcessStart {
+  kStarted,
+  kFolderRefused,  // The current folder was refused (ERROR_DIRECTORY: gone, or too long).
+  kFailed,
+};
 // Starts `application` with `command_line` (a writable buffer, as Windows wants it) and no
-// inherited handles; outside the launcher's job with `break_away_from_job`, which the job may
-// refuse. Returns false when the program cannot be started.
-bool CreateProcessW(const NativeChar* application, NativeChar* command_line,
-                    bool break_away_from_job, ProcessHandles* started);
+// inherited handles, in `current_folder` (null: the launcher's own); outside the launcher's job
+// with `break_away_from_job`, which the job may refuse.
+ProcessStart CreateProcessW(const NativeChar* application, NativeChar* command_line,
+                            const NativeChar* current_folder, bool break_away_from_job,
+                            ProcessHandles* started);
 void CloseHandle(Handle handle);
 
 // The path of the launcher's own executable file as the system loaded it; empty when it cannot be
@@ -159,10 +165,6 @@ enum class LibrarySearch {
 Module LoadLibraryExW(const std::wstring& file, LibrarySearch search);
 // The system folder, C:\Windows\System32; empty when it cannot be told.
 std::wstring GetSystemDirectoryW();
-
-// Makes `folder` the launcher's current folder, the one a program it starts begins in; false where
-// it cannot (a folder gone, or one too long to be current).
-bool SetCurrentDirectoryW(const NativeString& folder);
 
 }  // namespace platform
 

@@ -136,28 +136,35 @@ std::uint32_t GetCurrentProcessId() { return ::geteuid(); }
 
 bool IsProcessInJob() { return false; }
 
-bool CreateProcessW(const char* application, char* command_line, bool, ProcessHandles* started) {
+ProcessStart CreateProcessW(const char* application, char* command_line, const char* current_folder,
+                            bool, ProcessHandles* started) {
   // Windows starts the main application without the launcher's handles; here its standard
   // streams go to /dev/null, so that it never holds the launcher's output open.
   posix_spawn_file_actions_t actions;
   if (posix_spawn_file_actions_init(&actions) != 0) {
-    return false;
+    return ProcessStart::kFailed;
   }
   bool ready = true;
   for (int stream = 0; stream <= 2 && ready; ++stream) {
     ready = posix_spawn_file_actions_addopen(&actions, stream, "/dev/null",
                                              stream == 0 ? O_RDONLY : O_WRONLY, 0) == 0;
   }
+  if (ready && current_folder) {
+    ready = posix_spawn_file_actions_addchdir_np(&actions, current_folder) == 0;
+  }
   pid_t pid = 0;
   char* const argv[] = {command_line, nullptr};
   const bool spawned =
       ready && posix_spawn(&pid, application, &actions, nullptr, argv, environ) == 0;
   posix_spawn_file_actions_destroy(&actions);
-  if (spawned) {
-    started->process = static_cast<Handle>(pid);
-    started->id = static_cast<std::uint32_t>(pid);
+  if (!spawned) {
+    // posix_spawn tells a folder that cannot be entered from a program that cannot be run by
+    // neither: a selection, the only launch that names a folder, is Windows' alone.
+    return ProcessStart::kFailed;
   }
-  return spawned;
+  started->process = static_cast<Handle>(pid);
+  started->id = static_cast<std::uint32_t>(pid);
+  return ProcessStart::kStarted;
 }
 
 void CloseHandle(Handle) {
@@ -172,8 +179,6 @@ NativeString GetModuleFileNameW() {
   }
   return NativeString(path, static_cast<std::size_t>(length));
 }
-
-bool SetCurrentDirectoryW(const NativeString& folder) { return ::chdir(folder.c_str()) == 0; }
 
 void AllowSetForegroundWindow(std::uint32_t) {
   // No foreground to give: a desktop's window manager decides.

@@ -185,20 +185,24 @@ bool IsProcessInJob() {
   return ::IsProcessInJob(::GetCurrentProcess(), nullptr, &in_job) && in_job;
 }
 
-bool CreateProcessW(const wchar_t* application, wchar_t* command_line, bool break_away_from_job,
-                    ProcessHandles* started) {
+ProcessStart CreateProcessW(const wchar_t* application, wchar_t* command_line,
+                            const wchar_t* current_folder, bool break_away_from_job,
+                            ProcessHandles* started) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
   if (!::CreateProcessW(application, command_line, nullptr, nullptr, FALSE,
-                        break_away_from_job ? CREATE_BREAKAWAY_FROM_JOB : 0, nullptr, nullptr,
-                        &startup, &process)) {
-    return false;
+                        break_away_from_job ? CREATE_BREAKAWAY_FROM_JOB : 0, nullptr,
+                        current_folder, &startup, &process)) {
+    // ERROR_DIRECTORY: the folder is gone, or too long to be current (the SetCurrentDirectory
+    // page: one of MAX_PATH or more makes CreateProcessW fail).
+    return ::GetLastError() == ERROR_DIRECTORY ? ProcessStart::kFolderRefused
+                                               : ProcessStart::kFailed;
   }
   started->process = reinterpret_cast<Handle>(process.hProcess);
   started->thread = reinterpret_cast<Handle>(process.hThread);
   started->id = process.dwProcessId;
-  return true;
+  return ProcessStart::kStarted;
 }
 
 void CloseHandle(Handle handle) { ::CloseHandle(reinterpret_cast<HANDLE>(handle)); }
@@ -295,10 +299,6 @@ std::wstring GetSystemDirectoryW() {
     return {};
   }
   return std::wstring(folder, length);
-}
-
-bool SetCurrentDirectoryW(const NativeString& folder) {
-  return ::SetCurrentDirectoryW(folder.c_str()) != 0;
 }
 
 }  // namespace platform

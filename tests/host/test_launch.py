@@ -1,7 +1,11 @@
 """The Linux host launcher end to end, with real sockets and the stand-in main application."""
 
+import inspect
 import os
 import pwd
+import select
+import socket
+import subprocess
 import sys
 import unittest
 
@@ -12,6 +16,25 @@ LAUNCHER = os.environ["LAUNCHER"]
 STAND_IN = os.environ["STAND_IN"]
 
 DOCUMENTS = [b"/data/1crn.pdb", b"/data/with space/ligand \"A\".sdf"]
+
+
+
+def reply_to(client):
+    """What `client` receives until the peer closes. A peer that closes without reading what was
+    sent resets the connection: no reply either."""
+    try:
+        return b"".join(iter(lambda: client.recv(512), b""))
+    except ConnectionResetError:
+        return b""
+
+
+# A client that sends a request and writes out the reply, as another user's program.
+CLIENT = f"""import socket, sys
+{inspect.getsource(reply_to)}
+with socket.create_connection(("127.0.0.1", 46157)) as client:
+    client.sendall(b'["another user"]<EOF>')
+    sys.stdout.buffer.write(reply_to(client))
+"""
 
 
 class HostLaunchTest(unittest.TestCase):
@@ -148,6 +171,34 @@ class HostLaunchTest(unittest.TestCase):
                           env=installation.stand_in_environment())
         self.assertEqual(run.status, 0, run.stderr)
         self.assertEqual(installation.received_request(), harness.expected_request(DOCUMENTS))
+
+    def test_the_stand_in_serves_four_at_once_and_only_its_own_users_open_connections(self):
+        installation = self.install()
+        installation.start_stand_in([STAND_IN], requests=10)
+        # Six clients that send nothing: four take the stand-in's places for their 5 seconds, two
+        # wait in the listener's queue. Behind them, another user's client, and one that closes
+        # its side once it has sent, are refused unread when their turn comes; the launcher last.
+        silent = [socket.create_connection(("127.0.0.1", harness.PORT)) for _ in range(6)]
+        closed = socket.create_connection(("127.0.0.1", harness.PORT))
+        for client in silent + [closed]:
+            self.addCleanup(client.close)
+        closed.sendall(harness.expected_request([b"closed its side"]))
+        closed.shutdown(socket.SHUT_WR)
+        with open(os.path.join(installation.root.name, "other"), "w+b") as other_reply:
+            other = subprocess.Popen(self.run_as("nobody", [sys.executable, "-c", CLIENT]),
+                                     stdout=other_reply)
+            run = self.launch(installation, DOCUMENTS)
+            self.assertEqual(other.wait(timeout=30), 0)
+            other_reply.seek(0)
+            replies = {"another user": other_reply.read(), "closed its side": reply_to(closed),
+                       "launcher": run.stdout}
+        self.assertEqual(replies, {"another user": b"", "closed its side": b"",
+                                   "launcher": b"OK 2\n"})
+        self.assertEqual(installation.received_request(), harness.expected_request(DOCUMENTS))
+        # The launcher got a place when the first four were dropped, and the next two still hold
+        # theirs.
+        dropped, _, _ = select.select(silent, [], [], 1)
+        self.assertEqual([client in dropped for client in silent], [True] * 4 + [False] * 2)
 
 
 if __name__ == "__main__":

@@ -141,6 +141,15 @@ def expected_request(arguments):
     return b"[" + b",".join(b'"' + escape(a) + b'"' for a in arguments) + b"]<EOF>"
 
 
+def reply_to(client):
+    """What the socket `client` receives until the peer closes. A peer that closes without reading
+    what was sent resets the connection: no reply either."""
+    try:
+        return b"".join(iter(lambda: client.recv(65536), b""))
+    except ConnectionResetError:
+        return b""
+
+
 class Run:
     """A finished run of the launcher: its exit status, output and duration."""
 

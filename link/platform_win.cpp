@@ -229,13 +229,13 @@ std::optional<bool> RunsAsOurUser(std::uint32_t owner) {
     return user;
   };
   const OwnedHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, owner));
-  std::vector<void*> theirs = user_of(process.get());
-  std::vector<void*> ours = user_of(::GetCurrentProcess());
+  const std::vector<void*> theirs = user_of(process.get());
+  const std::vector<void*> ours = user_of(::GetCurrentProcess());
   if (theirs.empty() || ours.empty()) {
     return std::nullopt;
   }
-  return equal_sid(reinterpret_cast<TOKEN_USER*>(theirs.data())->User.Sid,
-                   reinterpret_cast<TOKEN_USER*>(ours.data())->User.Sid) != FALSE;
+  return equal_sid(reinterpret_cast<const TOKEN_USER*>(theirs.data())->User.Sid,
+                   reinterpret_cast<const TOKEN_USER*>(ours.data())->User.Sid) != FALSE;
 }
 
 bool IsProcessInJob() {

@@ -183,5 +183,6 @@ class HostLaunchTest(unittest.TestCase):
         dropped, _, _ = select.select(silent, [], [], 1)
         self.assertEqual([client in dropped for client in silent], [True] * 4 + [False] * 2)
 
+
 if __name__ == "__main__":
     unittest.main()

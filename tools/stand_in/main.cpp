@@ -60,14 +60,14 @@ environment:
     slow-read         read the request 256 bytes at a time, 5 ms apart, through a small
                       receive buffer, then answer
 A connection that has not sent a whole request within 5 seconds of its accept is dropped
-unanswered, so that one stalled peer cannot keep the launchers queued behind it waiting; so is
-one that sends what no launcher sends.
+unanswered, so that stalled peers cannot keep the launchers queued behind them waiting for long;
+so is one that sends what no launcher sends.
 
-Exit status: 0 when every connection was served as configured, 1 otherwise (a refused or dropped
-one among them). A copy started while another one
-holds the port exits at once, quietly and with 0: when several documents are opened together,
-each launcher starts the main application, and all but the first copy are redundant. Any other
-failure to listen is reported on standard error and in STAND_IN_RECORD, with status 1.
+Exit status: 0 when every connection was served as configured, 1 otherwise (one refused or
+dropped among them). A copy started while another one holds the port exits at once, quietly and
+with 0: when several documents are opened together, each launcher starts the main application,
+and all but the first copy are redundant. Any other failure to listen is reported on standard
+error and in STAND_IN_RECORD, with status 1.
 )";
 
 #ifdef _WIN32

@@ -101,7 +101,7 @@ void LauncherClient::Connect(const platform::NativeString& install_prefix,
   // Where the application of another session accepted, it would get the document and the user
   // who opened it would see nothing. Whatever cannot be told counts as ours: a wrong answer must
   // never refuse the user's own application.
-  const std::optional<std::uint32_t> owner = AcceptingProcess(socket_);
+  const std::optional<std::uint32_t> owner = PeerOf(socket_).owner;
   const std::optional<std::uint32_t> their_session = owner ? SessionOf(*owner) : std::nullopt;
   const std::optional<std::uint32_t> our_session =
       their_session ? SessionOf(platform::GetCurrentProcessId()) : std::nullopt;

@@ -85,15 +85,18 @@ int WSAIoctlNoSynRetransmissions(Socket socket);
 // kTooSmall says what it needed at that moment.
 enum class TableRead { kRead, kTooSmall, kFailed };
 
-// Who accepted a connection, and whether anything listens: the owners of sockets, from the
-// system's table of IPv4 TCP sockets. Where Windows has sessions the host build has users: there
-// the owner is the user id of the socket, ProcessIdToSessionId gives back that same id, and
-// GetCurrentProcessId the launcher's effective user id.
+// Who is at the other end of a connection, and whether anything listens: the owners of sockets,
+// from the system's table of IPv4 TCP sockets. Where Windows has sessions the host build has
+// users: there the owner is the user id of the socket, ProcessIdToSessionId gives back that same
+// id, and GetCurrentProcessId the caller's effective user id.
 struct TcpConnection {
   sockaddr_in local;
   sockaddr_in remote;  // 0.0.0.0:0 for a listening socket.
   // The owning process id; empty where the system does not say (Wine says 0 for every row).
   std::optional<std::uint32_t> owner;
+  // Whether the connection is established: neither end has closed it yet. The sockets of a
+  // process that has ended are closed.
+  bool established = false;
 };
 enum class TcpRows { kConnections, kListeners };
 // One call of GetExtendedTcpTable for the rows of `kind` with a buffer of `*size` bytes: the rows
@@ -112,6 +115,10 @@ std::optional<std::uint32_t> ProcessIdToSessionId(std::uint32_t owner);
 TableRead NtQuerySystemInformationSessionId(std::uint32_t owner, std::uint32_t* size,
                                             std::optional<std::uint32_t>* session);
 std::uint32_t GetCurrentProcessId();
+// Whether the process `owner` runs as the user this one runs as: the users of their tokens.
+// Empty when it cannot be told (a process this one may not open, or one that has ended). The host
+// build's owner is a user id already.
+std::optional<bool> RunsAsOurUser(std::uint32_t owner);
 
 // Whether the launcher runs in a job object, whose processes may all be ended together.
 bool IsProcessInJob();

@@ -7,6 +7,7 @@
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
 #include <linux/sock_diag.h>
+#include <netinet/tcp.h>
 #include <spawn.h>
 #include <time.h>
 #include <unistd.h>
@@ -112,8 +113,13 @@ TableRead GetExtendedTcpTable(TcpRows, const sockaddr_in& local, const sockaddr_
     length = ::recv(diag, reply, sizeof reply, 0);
   }
   ::close(diag);
-  // One message: the socket found, or an error (ENOENT: no such socket).
+  // One message: the socket found, or an error (ENOENT: no such socket, a table without it).
   const auto* header = reinterpret_cast<const nlmsghdr*>(reply);
+  if (length >= static_cast<ssize_t>(NLMSG_LENGTH(sizeof(nlmsgerr))) &&
+      header->nlmsg_type == NLMSG_ERROR &&
+      reinterpret_cast<const nlmsgerr*>(NLMSG_DATA(header))->error == -ENOENT) {
+    return TableRead::kRead;
+  }
   if (length < static_cast<ssize_t>(NLMSG_LENGTH(sizeof(inet_diag_msg))) ||
       header->nlmsg_type != SOCK_DIAG_BY_FAMILY ||
       header->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg))) {
@@ -121,7 +127,8 @@ TableRead GetExtendedTcpTable(TcpRows, const sockaddr_in& local, const sockaddr_
   }
   const auto* found = reinterpret_cast<const inet_diag_msg*>(reply + NLMSG_HDRLEN);
   table->push_back({IPv4End(found->id.idiag_src[0], found->id.idiag_sport),
-                    IPv4End(found->id.idiag_dst[0], found->id.idiag_dport), found->idiag_uid});
+                    IPv4End(found->id.idiag_dst[0], found->id.idiag_dport), found->idiag_uid,
+                    found->idiag_state == TCP_ESTABLISHED});
   return TableRead::kRead;
 }
 
@@ -133,6 +140,8 @@ TableRead NtQuerySystemInformationSessionId(std::uint32_t, std::uint32_t*,
 }
 
 std::uint32_t GetCurrentProcessId() { return ::geteuid(); }
+
+std::optional<bool> RunsAsOurUser(std::uint32_t owner) { return owner == ::geteuid(); }
 
 bool IsProcessInJob() { return false; }
 

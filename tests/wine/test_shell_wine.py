@@ -631,9 +631,11 @@ class ShellTest(RegistryTestCase):
 
     def test_no_caller_of_a_selection_loses_its_documents(self):
         # Callers that hold the class at once, the second dropping 2.5 seconds after the first let
-        # go; a data object of the classic CF_HDROP alone; one that fails every call once its Drop
-        # has returned, as Windows holds it valid only until then.
-        for mode in "--callers-at-once", "--hdrop-only", "--fail-after-drop":
+        # go; a data object of the classic CF_HDROP alone, in UTF-16 or in the ANSI code page; one
+        # that fails every call once its Drop has returned, as Windows holds it valid only until
+        # then; a caller that leaves twice, drops, and drops again (which takes nothing).
+        for mode in ("--callers-at-once", "--hdrop-only", "--ansi-hdrop", "--fail-after-drop",
+                     "--drop-again"):
             with self.subTest(mode):
                 for report in self.ready, self.record, self.arguments:
                     if os.path.exists(report):
@@ -645,6 +647,24 @@ class ShellTest(RegistryTestCase):
                 harness.wait_until(lambda: not self.running_launchers(), 60, "the launcher to end")
                 self.assertEqual(self.received_arguments(),
                                  [d.encode() for d in documents[::2] + documents[1::2]])
+
+    def test_a_refused_drop_spoils_no_other_and_one_box_says_why(self):
+        # Beside Explorer's drops, one of an item with no path in the file system, one of more
+        # documents than a drop may bring and one that cannot be read, in the same service.
+        documents = [self.make_document(f"kept.{kind}") for kind in ("pdb", "sdf")]
+        self.start_stand_in(self.stand_in)
+        self.drop(documents, "--with-refused")
+        # box_text writes the text in text mode: its line ends come as carriage return and line feed.
+        self.assertEqual(
+            self.dismiss_box("Orbedo Launcher").replace(b"\r\n", b"\n"),
+            b"Some of the documents selected in Explorer were not opened.\n\nSome were selected "
+            b"with an item that is not a file or folder on this computer (an item of a zip "
+            b"folder, a phone or a search connector). Select only documents that are in a folder "
+            b"on a drive, and open them again.\n\nSome were more than can be opened at once. "
+            b"Select at most 100,000 documents at a time, and open them again.\n\nSome could "
+            b"not be read. Open them again; if this happens again, open them from within Orbedo.")
+        harness.wait_until(lambda: not self.running_launchers(), 60, "the launcher to end")
+        self.assertEqual(self.received_arguments(), [d.encode() for d in documents])
 
     def test_a_launcher_activated_without_a_drop_ends_having_done_nothing(self):
         self.drop([self.make_document("left.pdb")], "--no-drop")

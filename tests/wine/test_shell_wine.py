@@ -14,6 +14,8 @@ import subprocess
 import sys
 import unittest
 
+import pefile
+
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
 import harness  # noqa: E402
 import wine  # noqa: E402
@@ -225,21 +227,25 @@ class ShellTest(RegistryTestCase):
     @classmethod
     def newer_package(cls, rebuilt=False):
         """A package of the next version, or built again at this one, whose launcher differs,
-        built once: its path, its version and its launcher's bytes."""
+        built once: its path, its version and its launcher's bytes. The next version's binaries
+        say that version in their version blocks, as packing asks."""
         name = "rebuilt" if rebuilt else "newer"
         if name not in cls.packages:
             major, minor, patch, tweak = map(int, VERSION.split("."))
             version = VERSION if rebuilt else f"{major}.{minor}.{patch + 1}.{tweak}"
             path = os.path.join(cls.session.root.name, name)
-            with open(LAUNCHER, "rb") as launcher:
-                newer_launcher = launcher.read() + (b"r" if rebuilt else b"newer")
-            with open(path + ".exe", "wb") as f:
-                f.write(newer_launcher)
-            subprocess.run([MAKE_PACKAGE, "pack", "--version", version, "--launcher",
-                            path + ".exe", "--notify-shell", NOTIFY_SHELL, "--thumbnails",
-                            THUMBNAIL_PROVIDER, "--output",
-                            path + ".msi"], check=True)
-            cls.packages[name] = path + ".msi", version, newer_launcher
+            binaries = {}
+            for option, built in [("--launcher", LAUNCHER), ("--notify-shell", NOTIFY_SHELL),
+                                  ("--thumbnails", THUMBNAIL_PROVIDER)]:
+                pe = pefile.PE(built)
+                pe.VS_FIXEDFILEINFO[0].FileVersionLS = (patch + (not rebuilt)) << 16 | tweak
+                binaries[option] = pe.write() + (b"r" if rebuilt else b"newer")
+                with open(path + option, "wb") as f:
+                    f.write(binaries[option])
+            subprocess.run([MAKE_PACKAGE, "pack", "--version", version, "--output", path + ".msi",
+                            *(part for option in binaries for part in (option, path + option))],
+                           check=True)
+            cls.packages[name] = path + ".msi", version, binaries["--launcher"]
         return cls.packages[name]
 
     def products(self):

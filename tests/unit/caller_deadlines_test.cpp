@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <sstream>
 #include <string>
 
@@ -16,6 +17,9 @@ struct Service {
   const char* steps;
   CallerDeadlines::Milliseconds end;
 };
+
+// Named in test listings by its name, not by the bytes of its pointers.
+void PrintTo(const Service& service, std::ostream* out) { *out << service.name; }
 
 class CallerDeadlinesTest : public testing::TestWithParam<Service> {};
 

@@ -1,22 +1,29 @@
-# Authenticode signing (SHA-256) of the launcher and its package, when the cache variables
-# ORBEDO_SIGNING_CERT and ORBEDO_SIGNING_KEY name a PEM certificate and its unencrypted PEM private
-# key; without them nothing is signed. A wrong file stops the configure, before anything is built.
-# A key that never leaves its token signs outside the build instead: ORBEDO_SIGNED_LAUNCHER names
-# the launcher of this build signed there, which the package then holds in place of the unsigned
-# one, for the package to be signed there too.
-set(ORBEDO_SIGNING_CERT "" CACHE FILEPATH "PEM certificate that signs the launcher and its package")
+# Authenticode signing (SHA-256) of the binaries (the launcher, OrbedoThumbnails.dll and
+# NotifyShell.dll) and of their package, when the cache variables ORBEDO_SIGNING_CERT and
+# ORBEDO_SIGNING_KEY name a PEM certificate and its unencrypted PEM private key; without them
+# nothing is signed. A wrong file stops the configure, before anything is built. A key that never
+# leaves its token signs outside the build instead: ORBEDO_SIGNED_BINARIES names the folder that
+# holds the three binaries of this build signed there, which the package then holds in place of
+# the unsigned ones, for the package to be signed there too.
+set(ORBEDO_SIGNING_CERT "" CACHE FILEPATH
+  "PEM certificate that signs the binaries and their package")
 set(ORBEDO_SIGNING_KEY "" CACHE FILEPATH "PEM private key of ORBEDO_SIGNING_CERT")
-set(ORBEDO_SIGNED_LAUNCHER "" CACHE FILEPATH
-  "Orbedo-Launcher.exe of this build, signed outside it, for the package to hold")
+set(ORBEDO_SIGNED_BINARIES "" CACHE PATH
+  "Folder of this build's three binaries, signed outside it, for the package to hold")
+set(signed_binaries)
 
-if(ORBEDO_SIGNED_LAUNCHER)
+if(ORBEDO_SIGNED_BINARIES)
   if(ORBEDO_SIGNING_CERT OR ORBEDO_SIGNING_KEY)
-    message(FATAL_ERROR "ORBEDO_SIGNED_LAUNCHER was signed outside the build: give it without "
-      "ORBEDO_SIGNING_CERT and ORBEDO_SIGNING_KEY, and sign the package where it was signed.")
+    message(FATAL_ERROR "ORBEDO_SIGNED_BINARIES were signed outside the build: give them without "
+      "ORBEDO_SIGNING_CERT and ORBEDO_SIGNING_KEY, and sign the package where they were signed.")
   endif()
-  if(NOT EXISTS ${ORBEDO_SIGNED_LAUNCHER})
-    message(FATAL_ERROR "ORBEDO_SIGNED_LAUNCHER: ${ORBEDO_SIGNED_LAUNCHER} does not exist.")
-  endif()
+  foreach(name Orbedo-Launcher.exe OrbedoThumbnails.dll NotifyShell.dll)
+    if(NOT EXISTS ${ORBEDO_SIGNED_BINARIES}/${name})
+      message(FATAL_ERROR "ORBEDO_SIGNED_BINARIES: ${ORBEDO_SIGNED_BINARIES}/${name} does not "
+        "exist.")
+    endif()
+    list(APPEND signed_binaries ${ORBEDO_SIGNED_BINARIES}/${name})
+  endforeach()
 endif()
 
 if(ORBEDO_SIGNING_CERT OR ORBEDO_SIGNING_KEY)

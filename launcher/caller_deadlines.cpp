@@ -4,32 +4,62 @@
 
 namespace {
 
+constexpr CallerDeadlines::Milliseconds kWaitForActivations = 30000;
 constexpr CallerDeadlines::Milliseconds kWaitForDrop = 30000;
 constexpr CallerDeadlines::Milliseconds kWaitForRelease = 2000;
 constexpr CallerDeadlines::Milliseconds kWaitForActivation = 500;
 
 }  // namespace
 
-CallerDeadlines::CallerDeadlines(Milliseconds started) : deadlines_{started + kWaitForDrop} {}
+CallerDeadlines::CallerDeadlines(Milliseconds started)
+    : activations_end_(started + kWaitForActivations),
+      deadlines_{{started + kWaitForDrop, false, false}} {}
 
-CallerDeadlines::Caller CallerDeadlines::Activated(Milliseconds now) {
+bool CallerDeadlines::TakesActivations(Milliseconds now) const { return now < activations_end_; }
+
+std::optional<CallerDeadlines::Caller> CallerDeadlines::Activated(Milliseconds now) {
+  if (!TakesActivations(now)) {
+    return std::nullopt;
+  }
+  const Deadline waiting = {now + kWaitForDrop, false, false};
   if (!first_caller_came_) {
+    deadlines_.front() = waiting;
     first_caller_came_ = true;
-    deadlines_.front() = now + kWaitForDrop;
     return 0;
   }
-  deadlines_.push_back(now + kWaitForDrop);
+  deadlines_.push_back(waiting);
   return deadlines_.size() - 1;
 }
 
-void CallerDeadlines::Dropped(Caller caller, Milliseconds now) {
-  deadlines_.at(caller) = now + kWaitForRelease;
+void CallerDeadlines::Answered(Deadline& deadline, Milliseconds now) {
+  if (!deadline.answered && now <= deadline.at) {
+    deadline.at = now + kWaitForRelease;
+  }
+  deadline.answered = true;
+}
+
+bool CallerDeadlines::Dropped(Caller caller, Milliseconds now) {
+  Deadline& deadline = deadlines_.at(caller);
+  if (deadline.dropped) {
+    return false;
+  }
+  Answered(deadline, now);
+  deadline.dropped = true;
+  return true;
+}
+
+void CallerDeadlines::Left(Caller caller, Milliseconds now) {
+  Answered(deadlines_.at(caller), now);
 }
 
 void CallerDeadlines::Released(Caller caller, Milliseconds now) {
-  deadlines_.at(caller) = now + kWaitForActivation;
+  // Once activations are no longer taken there is none to wait for.
+  deadlines_.at(caller).at =
+      TakesActivations(now) ? std::min(now + kWaitForActivation, activations_end_) : now;
 }
 
 CallerDeadlines::Milliseconds CallerDeadlines::End() const {
-  return *std::max_element(deadlines_.begin(), deadlines_.end());
+  return std::max_element(deadlines_.begin(), deadlines_.end(),
+                          [](const Deadline& a, const Deadline& b) { return a.at < b.at; })
+      ->at;
 }

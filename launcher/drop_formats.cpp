@@ -2,13 +2,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <utility>
 
 namespace {
-
-// Explorer's lists for a selection of 1,000 documents of one folder take about 300 KB. A block
-// whose offsets all name one long folder list asks for that list once per item: a few megabytes of
-// block could ask for terabytes.
-constexpr std::size_t kMaxIdListBytes = std::size_t{1} << 28;
 
 // A DROPFILES header is five 4-byte fields: the offset of the names, a point (two), whether the
 // point is in the non-client area, and whether the names are UTF-16.
@@ -56,58 +53,74 @@ std::u16string FromUtf16(std::string_view name) {
 
 }  // namespace
 
-std::optional<std::vector<IdList>> ReadIdListArray(std::string_view block) {
+DropRead ReadIdListArray(std::string_view block, std::vector<IdList>* lists) {
   constexpr std::size_t kOffsetSize = 4;
   const std::optional<std::uint32_t> count = NumberAt(block, 0, kOffsetSize);
+  if (!count) {
+    return DropRead::kMalformed;
+  }
+  if (*count > kMaxDroppedItems) {
+    return DropRead::kTooLarge;
+  }
   // The count, then an offset for the folder and one for each item.
-  if (!count || *count >= block.size() / kOffsetSize - 1) {
-    return std::nullopt;
+  if (*count >= block.size() / kOffsetSize - 1) {
+    return DropRead::kMalformed;
   }
   const std::optional<std::string_view> folder =
       ListAt(block, *NumberAt(block, kOffsetSize, kOffsetSize));
   if (!folder) {
-    return std::nullopt;
+    return DropRead::kMalformed;
   }
+  const auto item_at = [&](std::size_t i) {
+    return ListAt(block, *NumberAt(block, (i + 2) * kOffsetSize, kOffsetSize));
+  };
   const IdList terminator(2, '\0');
-  std::vector<IdList> items;
-  items.reserve(*count);
+  // Every list is checked before any is copied. A block whose offsets all name one long folder
+  // list asks for that list once per item: a few megabytes of block could ask for terabytes.
   std::size_t total = 0;
   for (std::size_t i = 0; i < *count; ++i) {
-    const std::optional<std::string_view> item =
-        ListAt(block, *NumberAt(block, (i + 2) * kOffsetSize, kOffsetSize));
+    const std::optional<std::string_view> item = item_at(i);
     if (!item) {
-      return std::nullopt;
+      return DropRead::kMalformed;
     }
     total += folder->size() + item->size() + terminator.size();
-    if (total > kMaxIdListBytes) {
-      return std::nullopt;
+    if (total > kMaxDropBytes) {
+      return DropRead::kTooLarge;
     }
-    items.push_back(IdList(*folder).append(*item).append(terminator));
   }
-  return items;
+  lists->clear();
+  lists->reserve(*count);
+  for (std::size_t i = 0; i < *count; ++i) {
+    lists->push_back(IdList(*folder).append(*item_at(i)).append(terminator));
+  }
+  return DropRead::kRead;
 }
 
-std::optional<std::vector<std::u16string>> ReadDropFiles(
-    std::string_view block, std::u16string (*from_ansi)(std::string_view)) {
-  const std::optional<std::uint32_t> names = NumberAt(block, kNamesOffsetField, 4);
+DropRead ReadDropFiles(std::string_view block, std::u16string (*from_ansi)(std::string_view),
+                       std::vector<std::u16string>* names) {
+  const std::optional<std::uint32_t> offset = NumberAt(block, kNamesOffsetField, 4);
   const std::optional<std::uint32_t> wide = NumberAt(block, kWideField, 4);
-  if (!names || !wide) {
-    return std::nullopt;
+  if (!offset || !wide) {
+    return DropRead::kMalformed;
   }
   const std::size_t unit = *wide ? 2 : 1;
   std::vector<std::u16string> files;
-  for (std::size_t start = *names;;) {
+  for (std::size_t start = *offset;;) {
     std::size_t end = start;
     std::optional<std::uint32_t> character;
     while ((character = NumberAt(block, end, unit)) && *character != 0) {
       end += unit;
     }
     if (!character) {
-      return std::nullopt;
+      return DropRead::kMalformed;
     }
     // An empty name ends the list.
     if (end == start) {
-      return files;
+      *names = std::move(files);
+      return DropRead::kRead;
+    }
+    if (files.size() == kMaxDroppedItems) {
+      return DropRead::kTooLarge;
     }
     const std::string_view name = block.substr(start, end - start);
     files.push_back(*wide ? FromUtf16(name) : from_ansi(name));

@@ -86,21 +86,22 @@ LauncherClient::LauncherClient() : hints_{} {
   hints_.ai_protocol = IPPROTO_TCP;
 }
 
-void LauncherClient::Connect(const platform::NativeString& install_prefix) {
+void LauncherClient::Connect(const platform::NativeString& install_prefix,
+                             const platform::NativeString& start_folder) {
   while (!TryConnect()) {
     if (failed_attempts_ >= kRetryLimit) {
       Fail("Orbedo launcher failed to communicate with Orbedo.exe",
            "Couldn't communicate with Orbedo", "Couldn't communicate with Orbedo");
     }
     if (failed_attempts_++ == 0) {
-      StartMainApplication(install_prefix);
+      StartMainApplication(install_prefix, start_folder);
     }
     Wait(kWaitBetweenAttempts);
   }
   // Where the application of another session accepted, it would get the document and the user
   // who opened it would see nothing. Whatever cannot be told counts as ours: a wrong answer must
   // never refuse the user's own application.
-  const std::optional<std::uint32_t> owner = AcceptingProcess(socket_);
+  const std::optional<std::uint32_t> owner = PeerOf(socket_).owner;
   const std::optional<std::uint32_t> their_session = owner ? SessionOf(*owner) : std::nullopt;
   const std::optional<std::uint32_t> our_session =
       their_session ? SessionOf(platform::GetCurrentProcessId()) : std::nullopt;
@@ -149,23 +150,40 @@ bool LauncherClient::TryConnect() {
   return connected;  // When connected, the socket library stays started for Send.
 }
 
-void LauncherClient::StartMainApplication(const platform::NativeString& install_prefix) {
+void LauncherClient::StartMainApplication(const platform::NativeString& install_prefix,
+                                          const platform::NativeString& start_folder) {
   // The program is named explicitly and its path quoted: from an unquoted command line with no
   // application name, Windows would try C:\Program.exe first for an installation under
   // C:\Program Files.
   const platform::NativeString application = install_prefix + kMainApplication;
-  const auto start = [&](bool break_away_from_job, platform::ProcessHandles* started) {
+  const auto start = [&](bool break_away_from_job, const platform::NativeString& folder,
+                         platform::ProcessHandles* started) {
     platform::NativeString command_line = NATIVE_TEXT('"') + application + NATIVE_TEXT('"');
-    return platform::CreateProcessW(application.c_str(), command_line.data(), break_away_from_job,
+    return platform::CreateProcessW(application.c_str(), command_line.data(),
+                                    folder.empty() ? nullptr : folder.c_str(), break_away_from_job,
                                     started);
   };
   // A program that runs its children in a job that ends them all when it closes would end Orbedo,
   // and the user's unsaved work, with the launcher: it leaves the job where the job allows it.
   const bool in_job = platform::IsProcessInJob();
+  const auto start_in = [&](const platform::NativeString& folder,
+                            platform::ProcessHandles* started) {
+    const platform::ProcessStart outside =
+        in_job ? start(true, folder, started) : platform::ProcessStart::kFailed;
+    return outside == platform::ProcessStart::kStarted ? outside : start(false, folder, started);
+  };
 
   // An empty prefix names no folder: the program is never looked for in the current one.
   platform::ProcessHandles started;
-  if (install_prefix.empty() || !((in_job && start(true, &started)) || start(false, &started))) {
+  platform::ProcessStart result =
+      install_prefix.empty() ? platform::ProcessStart::kFailed : start_in(start_folder, &started);
+  // The folder of a selection's first document, gone since the drop: where Orbedo.exe is, rather
+  // than none, which would be the folder COM started the launcher in.
+  if (result == platform::ProcessStart::kFolderRefused && !start_folder.empty() &&
+      start_folder != install_prefix) {
+    result = start_in(install_prefix, &started);
+  }
+  if (result != platform::ProcessStart::kStarted) {
     Fail("Orbedo launcher failed to start Orbedo.exe", "Couldn't start Orbedo",
          "Couldn't start Orbedo");
   }

@@ -85,15 +85,18 @@ int WSAIoctlNoSynRetransmissions(Socket socket);
 // kTooSmall says what it needed at that moment.
 enum class TableRead { kRead, kTooSmall, kFailed };
 
-// Who accepted a connection, and whether anything listens: the owners of sockets, from the
-// system's table of IPv4 TCP sockets. Where Windows has sessions the host build has users: there
-// the owner is the user id of the socket, ProcessIdToSessionId gives back that same id, and
-// GetCurrentProcessId the launcher's effective user id.
+// Who is at the other end of a connection, and whether anything listens: the owners of sockets,
+// from the system's table of IPv4 TCP sockets. Where Windows has sessions the host build has
+// users: there the owner is the user id of the socket, ProcessIdToSessionId gives back that same
+// id, and GetCurrentProcessId the caller's effective user id.
 struct TcpConnection {
   sockaddr_in local;
   sockaddr_in remote;  // 0.0.0.0:0 for a listening socket.
   // The owning process id; empty where the system does not say (Wine says 0 for every row).
   std::optional<std::uint32_t> owner;
+  // Whether the connection is established: neither end has closed it yet. The sockets of a
+  // process that has ended are closed.
+  bool established = false;
 };
 enum class TcpRows { kConnections, kListeners };
 // One call of GetExtendedTcpTable for the rows of `kind` with a buffer of `*size` bytes: the rows
@@ -112,14 +115,24 @@ std::optional<std::uint32_t> ProcessIdToSessionId(std::uint32_t owner);
 TableRead NtQuerySystemInformationSessionId(std::uint32_t owner, std::uint32_t* size,
                                             std::optional<std::uint32_t>* session);
 std::uint32_t GetCurrentProcessId();
+// Whether the process `owner` runs as the user this one runs as: the users of their tokens.
+// Empty when it cannot be told (a process this one may not open, or one that has ended). The host
+// build's owner is a user id already.
+std::optional<bool> RunsAsOurUser(std::uint32_t owner);
 
 // Whether the launcher runs in a job object, whose processes may all be ended together.
 bool IsProcessInJob();
+enum class ProcessStart {
+  kStarted,
+  kFolderRefused,  // The current folder was refused (ERROR_DIRECTORY: gone, or too long).
+  kFailed,
+};
 // Starts `application` with `command_line` (a writable buffer, as Windows wants it) and no
-// inherited handles; outside the launcher's job with `break_away_from_job`, which the job may
-// refuse. Returns false when the program cannot be started.
-bool CreateProcessW(const NativeChar* application, NativeChar* command_line,
-                    bool break_away_from_job, ProcessHandles* started);
+// inherited handles, in `current_folder` (null: the launcher's own); outside the launcher's job
+// with `break_away_from_job`, which the job may refuse.
+ProcessStart CreateProcessW(const NativeChar* application, NativeChar* command_line,
+                            const NativeChar* current_folder, bool break_away_from_job,
+                            ProcessHandles* started);
 void CloseHandle(Handle handle);
 
 // The path of the launcher's own executable file as the system loaded it; empty when it cannot be
@@ -159,10 +172,6 @@ enum class LibrarySearch {
 Module LoadLibraryExW(const std::wstring& file, LibrarySearch search);
 // The system folder, C:\Windows\System32; empty when it cannot be told.
 std::wstring GetSystemDirectoryW();
-
-// Makes `folder` the launcher's current folder, the one a program it starts begins in; false where
-// it cannot (a folder gone, or one too long to be current).
-bool SetCurrentDirectoryW(const NativeString& folder);
 
 }  // namespace platform
 

@@ -7,6 +7,7 @@
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
 #include <linux/sock_diag.h>
+#include <netinet/tcp.h>
 #include <spawn.h>
 #include <time.h>
 #include <unistd.h>
@@ -112,8 +113,13 @@ TableRead GetExtendedTcpTable(TcpRows, const sockaddr_in& local, const sockaddr_
     length = ::recv(diag, reply, sizeof reply, 0);
   }
   ::close(diag);
-  // One message: the socket found, or an error (ENOENT: no such socket).
+  // One message: the socket found, or an error (ENOENT: no such socket, a table without it).
   const auto* header = reinterpret_cast<const nlmsghdr*>(reply);
+  if (length >= static_cast<ssize_t>(NLMSG_LENGTH(sizeof(nlmsgerr))) &&
+      header->nlmsg_type == NLMSG_ERROR &&
+      reinterpret_cast<const nlmsgerr*>(NLMSG_DATA(header))->error == -ENOENT) {
+    return TableRead::kRead;
+  }
   if (length < static_cast<ssize_t>(NLMSG_LENGTH(sizeof(inet_diag_msg))) ||
       header->nlmsg_type != SOCK_DIAG_BY_FAMILY ||
       header->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg))) {
@@ -121,7 +127,8 @@ TableRead GetExtendedTcpTable(TcpRows, const sockaddr_in& local, const sockaddr_
   }
   const auto* found = reinterpret_cast<const inet_diag_msg*>(reply + NLMSG_HDRLEN);
   table->push_back({IPv4End(found->id.idiag_src[0], found->id.idiag_sport),
-                    IPv4End(found->id.idiag_dst[0], found->id.idiag_dport), found->idiag_uid});
+                    IPv4End(found->id.idiag_dst[0], found->id.idiag_dport), found->idiag_uid,
+                    found->idiag_state == TCP_ESTABLISHED});
   return TableRead::kRead;
 }
 
@@ -134,30 +141,39 @@ TableRead NtQuerySystemInformationSessionId(std::uint32_t, std::uint32_t*,
 
 std::uint32_t GetCurrentProcessId() { return ::geteuid(); }
 
+std::optional<bool> RunsAsOurUser(std::uint32_t owner) { return owner == ::geteuid(); }
+
 bool IsProcessInJob() { return false; }
 
-bool CreateProcessW(const char* application, char* command_line, bool, ProcessHandles* started) {
+ProcessStart CreateProcessW(const char* application, char* command_line, const char* current_folder,
+                            bool, ProcessHandles* started) {
   // Windows starts the main application without the launcher's handles; here its standard
   // streams go to /dev/null, so that it never holds the launcher's output open.
   posix_spawn_file_actions_t actions;
   if (posix_spawn_file_actions_init(&actions) != 0) {
-    return false;
+    return ProcessStart::kFailed;
   }
   bool ready = true;
   for (int stream = 0; stream <= 2 && ready; ++stream) {
     ready = posix_spawn_file_actions_addopen(&actions, stream, "/dev/null",
                                              stream == 0 ? O_RDONLY : O_WRONLY, 0) == 0;
   }
+  if (ready && current_folder) {
+    ready = posix_spawn_file_actions_addchdir_np(&actions, current_folder) == 0;
+  }
   pid_t pid = 0;
   char* const argv[] = {command_line, nullptr};
   const bool spawned =
       ready && posix_spawn(&pid, application, &actions, nullptr, argv, environ) == 0;
   posix_spawn_file_actions_destroy(&actions);
-  if (spawned) {
-    started->process = static_cast<Handle>(pid);
-    started->id = static_cast<std::uint32_t>(pid);
+  if (!spawned) {
+    // posix_spawn tells a folder that cannot be entered from a program that cannot be run by
+    // neither: a selection, the only launch that names a folder, is Windows' alone.
+    return ProcessStart::kFailed;
   }
-  return spawned;
+  started->process = static_cast<Handle>(pid);
+  started->id = static_cast<std::uint32_t>(pid);
+  return ProcessStart::kStarted;
 }
 
 void CloseHandle(Handle) {
@@ -172,8 +188,6 @@ NativeString GetModuleFileNameW() {
   }
   return NativeString(path, static_cast<std::size_t>(length));
 }
-
-bool SetCurrentDirectoryW(const NativeString& folder) { return ::chdir(folder.c_str()) == 0; }
 
 void AllowSetForegroundWindow(std::uint32_t) {
   // No foreground to give: a desktop's window manager decides.

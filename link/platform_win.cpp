@@ -36,6 +36,23 @@ class SystemLibrary {
   const Module module_;
 };
 
+// A handle of a process or a token, closed with its owner.
+class OwnedHandle {
+ public:
+  explicit OwnedHandle(HANDLE handle) : handle_(handle) {}
+  ~OwnedHandle() {
+    if (handle_) {
+      ::CloseHandle(handle_);
+    }
+  }
+  OwnedHandle(const OwnedHandle&) = delete;
+  OwnedHandle& operator=(const OwnedHandle&) = delete;
+  HANDLE get() const { return handle_; }
+
+ private:
+  const HANDLE handle_;
+};
+
 sockaddr_in IPv4End(DWORD address, DWORD port) {
   sockaddr_in result = {};
   result.sin_family = AF_INET;
@@ -128,7 +145,8 @@ TableRead GetExtendedTcpTable(TcpRows kind, const sockaddr_in&, const sockaddr_i
     const MIB_TCPROW_OWNER_PID& row = rows->table[i];
     table->push_back(
         {IPv4End(row.dwLocalAddr, row.dwLocalPort), IPv4End(row.dwRemoteAddr, row.dwRemotePort),
-         row.dwOwningPid ? std::optional<std::uint32_t>(row.dwOwningPid) : std::nullopt});
+         row.dwOwningPid ? std::optional<std::uint32_t>(row.dwOwningPid) : std::nullopt,
+         row.dwState == MIB_TCP_STATE_ESTAB});
   }
   return TableRead::kRead;
 }
@@ -180,25 +198,69 @@ TableRead NtQuerySystemInformationSessionId(std::uint32_t owner, std::uint32_t* 
 
 std::uint32_t GetCurrentProcessId() { return ::GetCurrentProcessId(); }
 
+std::optional<bool> RunsAsOurUser(std::uint32_t owner) {
+  // advapi32 is loaded on demand, as iphlpapi is: an import would be looked up beside the program.
+  using OpenTokenFunction = BOOL(WINAPI*)(HANDLE, DWORD, PHANDLE);
+  using GetInformationFunction =
+      BOOL(WINAPI*)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD);
+  using EqualSidFunction = BOOL(WINAPI*)(PSID, PSID);
+  static const Module advapi32 = LoadSystemLibrary(L"advapi32.dll");
+  const auto open_token = FunctionNamed<OpenTokenFunction>(advapi32, "OpenProcessToken");
+  const auto get_information =
+      FunctionNamed<GetInformationFunction>(advapi32, "GetTokenInformation");
+  const auto equal_sid = FunctionNamed<EqualSidFunction>(advapi32, "EqualSid");
+  if (!open_token || !get_information || !equal_sid) {
+    return std::nullopt;
+  }
+  // The TOKEN_USER of `process`, in pointer-sized units for its alignment; empty when unreadable.
+  const auto user_of = [&](HANDLE process) {
+    std::vector<void*> user;
+    HANDLE token = nullptr;
+    if (process && open_token(process, TOKEN_QUERY, &token)) {
+      const OwnedHandle owned(token);
+      DWORD size = 0;
+      get_information(token, TokenUser, nullptr, 0, &size);
+      user.resize(size / sizeof(void*) + 1);
+      if (!get_information(token, TokenUser, user.data(),
+                           static_cast<DWORD>(user.size() * sizeof(void*)), &size)) {
+        user.clear();
+      }
+    }
+    return user;
+  };
+  const OwnedHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, owner));
+  const std::vector<void*> theirs = user_of(process.get());
+  const std::vector<void*> ours = user_of(::GetCurrentProcess());
+  if (theirs.empty() || ours.empty()) {
+    return std::nullopt;
+  }
+  return equal_sid(reinterpret_cast<const TOKEN_USER*>(theirs.data())->User.Sid,
+                   reinterpret_cast<const TOKEN_USER*>(ours.data())->User.Sid) != FALSE;
+}
+
 bool IsProcessInJob() {
   BOOL in_job = FALSE;
   return ::IsProcessInJob(::GetCurrentProcess(), nullptr, &in_job) && in_job;
 }
 
-bool CreateProcessW(const wchar_t* application, wchar_t* command_line, bool break_away_from_job,
-                    ProcessHandles* started) {
+ProcessStart CreateProcessW(const wchar_t* application, wchar_t* command_line,
+                            const wchar_t* current_folder, bool break_away_from_job,
+                            ProcessHandles* started) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
   if (!::CreateProcessW(application, command_line, nullptr, nullptr, FALSE,
-                        break_away_from_job ? CREATE_BREAKAWAY_FROM_JOB : 0, nullptr, nullptr,
-                        &startup, &process)) {
-    return false;
+                        break_away_from_job ? CREATE_BREAKAWAY_FROM_JOB : 0, nullptr,
+                        current_folder, &startup, &process)) {
+    // ERROR_DIRECTORY: the folder is gone, or too long to be current (the SetCurrentDirectory
+    // page: one of MAX_PATH or more makes CreateProcessW fail).
+    return ::GetLastError() == ERROR_DIRECTORY ? ProcessStart::kFolderRefused
+                                               : ProcessStart::kFailed;
   }
   started->process = reinterpret_cast<Handle>(process.hProcess);
   started->thread = reinterpret_cast<Handle>(process.hThread);
   started->id = process.dwProcessId;
-  return true;
+  return ProcessStart::kStarted;
 }
 
 void CloseHandle(Handle handle) { ::CloseHandle(reinterpret_cast<HANDLE>(handle)); }
@@ -295,10 +357,6 @@ std::wstring GetSystemDirectoryW() {
     return {};
   }
   return std::wstring(folder, length);
-}
-
-bool SetCurrentDirectoryW(const NativeString& folder) {
-  return ::SetCurrentDirectoryW(folder.c_str()) != 0;
 }
 
 }  // namespace platform

@@ -51,21 +51,24 @@ bool SameEnd(const sockaddr_in& a, const sockaddr_in& b) {
 
 }  // namespace
 
-std::optional<std::uint32_t> AcceptingProcess(platform::Socket socket) {
+Peer PeerOf(platform::Socket socket) {
   sockaddr_in ours = {};
   sockaddr_in theirs = {};
   if (platform::getsockname(socket, &ours) != 0 || platform::getpeername(socket, &theirs) != 0) {
-    return std::nullopt;
+    return {};
   }
-  // The server side of this very connection: its local end is our peer, its remote end is us.
+  // The other end of this very connection: its local end is our peer, its remote end is us.
   const auto table = TcpTable(platform::TcpRows::kConnections, theirs, ours);
   if (!table) {
-    return std::nullopt;
+    return {};
   }
-  const auto accepted = std::find_if(table->begin(), table->end(), [&](const auto& connection) {
+  const auto row = std::find_if(table->begin(), table->end(), [&](const auto& connection) {
     return SameEnd(connection.local, theirs) && SameEnd(connection.remote, ours);
   });
-  return accepted == table->end() ? std::nullopt : accepted->owner;
+  if (row == table->end()) {
+    return {Peer::State::kClosed, std::nullopt};
+  }
+  return {row->established ? Peer::State::kEstablished : Peer::State::kClosed, row->owner};
 }
 
 std::optional<std::uint32_t> SessionOf(std::uint32_t process) {

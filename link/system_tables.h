@@ -1,7 +1,7 @@
-// What the system's tables say about the main application's port: which process accepted a
-// connection, which session a process runs in, and whether anything listens. On a busy machine
-// (a Remote Desktop server) connections and processes come and go between two calls, so each
-// table is read with room to spare.
+// What the system's tables say about the main application's port: which process is at the other
+// end of a connection, which session a process runs in, and whether anything listens. On a busy
+// machine (a Remote Desktop server) connections and processes come and go between two calls, so
+// each table is read with room to spare.
 
 #ifndef LINK_SYSTEM_TABLES_H_
 #define LINK_SYSTEM_TABLES_H_
@@ -11,9 +11,19 @@
 
 #include "link/platform.h"
 
-// The process that accepted the connection on `socket`: the owner of its server side. Empty when
-// the system does not say.
-std::optional<std::uint32_t> AcceptingProcess(platform::Socket socket);
+// What the TCP table says of the socket at the other end of the connection on `socket`: the server
+// side, the process that accepted, seen from the launcher; the client's, seen from the main
+// application.
+struct Peer {
+  enum class State {
+    kUnknown,      // The table, or the connection's own ends, cannot be read.
+    kClosed,       // The table has no such socket, or one that has closed its side.
+    kEstablished,  // Connected: neither end has closed.
+  };
+  State state = State::kUnknown;
+  std::optional<std::uint32_t> owner;  // Where the table names one.
+};
+Peer PeerOf(platform::Socket socket);
 
 // The session the process `process` runs in; empty when it cannot be told.
 std::optional<std::uint32_t> SessionOf(std::uint32_t process);

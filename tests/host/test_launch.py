@@ -1,7 +1,11 @@
 """The Linux host launcher end to end, with real sockets and the stand-in main application."""
 
+import inspect
 import os
 import pwd
+import select
+import socket
+import subprocess
 import sys
 import unittest
 
@@ -12,6 +16,14 @@ LAUNCHER = os.environ["LAUNCHER"]
 STAND_IN = os.environ["STAND_IN"]
 
 DOCUMENTS = [b"/data/1crn.pdb", b"/data/with space/ligand \"A\".sdf"]
+
+# A client that sends a request and writes out the reply, as another user's program.
+CLIENT = f"""import socket, sys
+{inspect.getsource(harness.reply_to)}
+with socket.create_connection(("127.0.0.1", 46157)) as client:
+    client.sendall(b'["another user"]<EOF>')
+    sys.stdout.buffer.write(reply_to(client))
+"""
 
 
 class HostLaunchTest(unittest.TestCase):
@@ -148,6 +160,28 @@ class HostLaunchTest(unittest.TestCase):
                           env=installation.stand_in_environment())
         self.assertEqual(run.status, 0, run.stderr)
         self.assertEqual(installation.received_request(), harness.expected_request(DOCUMENTS))
+
+    def test_the_stand_in_serves_four_at_once_and_refuses_another_user_unread(self):
+        installation = self.install()
+        installation.start_stand_in([STAND_IN], requests=10)
+        # Six clients that send nothing: four take the stand-in's places for their 5 seconds, two
+        # wait in the listener's queue, and behind them another user's client and the launcher.
+        silent = [socket.create_connection(("127.0.0.1", harness.PORT)) for _ in range(6)]
+        for client in silent:
+            self.addCleanup(client.close)
+        with open(os.path.join(installation.root.name, "other"), "w+b") as other_reply:
+            other = subprocess.Popen(self.run_as("nobody", [sys.executable, "-c", CLIENT]),
+                                     stdout=other_reply)
+            run = self.launch(installation, DOCUMENTS)
+            self.assertEqual(other.wait(timeout=30), 0)
+            other_reply.seek(0)
+            self.assertEqual({"another user": other_reply.read(), "launcher": run.stdout},
+                             {"another user": b"", "launcher": b"OK 2\n"})
+        self.assertEqual(installation.received_request(), harness.expected_request(DOCUMENTS))
+        # The launcher got a place when the first four were dropped, and the next two still hold
+        # theirs.
+        dropped, _, _ = select.select(silent, [], [], 1)
+        self.assertEqual([client in dropped for client in silent], [True] * 4 + [False] * 2)
 
 
 if __name__ == "__main__":

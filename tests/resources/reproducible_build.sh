@@ -2,10 +2,10 @@
 # Builds the launcher and its package from clean with the windows preset, in a folder of another
 # path length and at another time, and checks that both are the same bytes as the ones under test:
 # neither the build folder nor the clock may reach them. Then builds them signed with a
-# certificate made here: both signatures verify, the signed launcher differs from the unsigned one
-# only where a signature goes, and signing it again, or packing the signed files again, gives the
-# same bytes. A missing certificate, or a key that is not the certificate's, stops the configure
-# with the file's name.
+# certificate made here: every signature verifies, the signed launcher differs from the unsigned
+# one only where a signature goes, and signing it again, or packing the signed files again, gives
+# the same bytes, as does packing binaries signed outside the build. A missing certificate, or a
+# key that is not the certificate's, stops the configure with the file's name.
 # Usage: reproducible_build.sh CMAKE PYTHON SOURCE_DIR BUILT_LAUNCHER BUILT_PACKAGE
 set -euo pipefail
 
@@ -31,6 +31,12 @@ status=0
 same() {
   if cmp "$1" "$2"; then echo "same bytes: $2"; else status=1; fi
 }
+refuses() {  # TEXT COMMAND...: COMMAND fails, saying TEXT
+  local text=$1 said
+  shift
+  said=$("$@" 2>&1) && status=1
+  if [[ $said == *"$text"* ]]; then echo "refused: $text"; else echo "$said"; status=1; fi
+}
 
 build a
 same "$scratch/a/Orbedo-Launcher.exe" "$built_launcher"
@@ -45,7 +51,8 @@ openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$scratch/othe
 
 build signed-build "-DORBEDO_SIGNING_CERT=$scratch/cert.pem" "-DORBEDO_SIGNING_KEY=$scratch/key.pem"
 signed=$scratch/signed-build/Orbedo-Launcher.exe
-for file in "$signed" "$scratch/signed-build/$package"; do
+for file in "$signed" "$scratch/signed-build/thumbnails/OrbedoThumbnails.dll" \
+  "$scratch/signed-build/resources/NotifyShell.dll" "$scratch/signed-build/$package"; do
   if osslsigncode verify -CAfile "$scratch/cert.pem" -in "$file" > "$scratch/verify.log" 2>&1; then
     echo "signature verifies: $(basename "$file")"
   else
@@ -98,27 +105,50 @@ cp "$scratch/a/Orbedo-Launcher.exe" "$scratch/again.exe"
   "$scratch/again.exe"
 same "$scratch/again.exe" "$signed"
 
-# Signed outside the build (osslsigncode stands in for a token), the launcher is packed byte for
-# byte, the same twice; the package signed afterwards verifies; an unsigned launcher is refused.
-build outside "-DORBEDO_SIGNED_LAUNCHER=$scratch/again.exe"
-mv "$scratch/outside/$package" "$scratch/first.msi"
-build outside
-same "$scratch/first.msi" "$scratch/outside/$package"
+# Signed outside the build (osslsigncode stands in for a token), the first build's three binaries
+# are packed byte for byte by that build configured again, the same twice; the package signed
+# afterwards verifies, and its manifest holds its product code and every file's checksum. An
+# unsigned binary among them, or a signed one among unsigned ones, is refused.
+mkdir "$scratch/signed"
+cp "$scratch/again.exe" "$scratch/signed/Orbedo-Launcher.exe"
+for dll in thumbnails/OrbedoThumbnails.dll resources/NotifyShell.dll; do
+  cp "$scratch/a/$dll" "$scratch/signed/"
+  "$source_dir/tools/make-package" sign --certificate "$scratch/cert.pem" --key "$scratch/key.pem" \
+    "$scratch/signed/${dll#*/}"
+done
+build a "-DORBEDO_SIGNED_BINARIES=$scratch/signed"
+mv "$scratch/a/$package" "$scratch/first.msi"
+build a
+same "$scratch/first.msi" "$scratch/a/$package"
 msiextract -C "$scratch/x" "$scratch/first.msi" > /dev/null
-same "$scratch/x/Orbedo/Orbedo-Launcher.exe" "$scratch/again.exe"
+msiinfo extract "$scratch/first.msi" Binary.NotifyShell.dll > "$scratch/x/Orbedo/NotifyShell.dll"
+for file in Orbedo-Launcher.exe OrbedoThumbnails.dll NotifyShell.dll; do
+  same "$scratch/x/Orbedo/$file" "$scratch/signed/$file"
+done
 "$source_dir/tools/make-package" sign --certificate "$scratch/cert.pem" --key "$scratch/key.pem" \
   "$scratch/first.msi"
 osslsigncode verify -CAfile "$scratch/cert.pem" "$scratch/first.msi" | grep -x Succeeded || status=1
-! "$source_dir/tools/make-package" pack --version 1 --launcher "$scratch/a/Orbedo-Launcher.exe" \
-  --notify-shell "$scratch/a/resources/NotifyShell.dll" \
-  --thumbnails "$scratch/a/thumbnails/OrbedoThumbnails.dll" --output "$scratch/x.msi" \
-  --signed-launcher "$scratch/a/Orbedo-Launcher.exe" 2>&1 | grep -F "is not the launcher" ||
-  status=1
+"$source_dir/tools/make-package" manifest "$scratch/first.msi"
+cp "$scratch/first.msi" "$scratch/x/Orbedo/"
+"$python" -c 'import json, sys; [print(f"{digest}  {name}") for name, digest in
+  json.load(sys.stdin)["sha256"].items()]' < "$scratch/first.manifest.json" > "$scratch/sums"
+(cd "$scratch/x/Orbedo" && sha256sum --strict -c "$scratch/sums") || status=1
+grep -F "\"productCode\": \"$(msiinfo export "$scratch/first.msi" Property | tr -d '\r' |
+  sed -n 's/^ProductCode\t//p')\"" "$scratch/first.manifest.json" || status=1
+cp "$scratch/a/thumbnails/OrbedoThumbnails.dll" "$scratch/signed/"
+unsigned=(--launcher "$scratch/a/Orbedo-Launcher.exe"
+  --notify-shell "$scratch/a/resources/NotifyShell.dll"
+  --thumbnails "$scratch/a/thumbnails/OrbedoThumbnails.dll" --output "$scratch/refused.msi")
+refuses "is not the file of this build" "$source_dir/tools/make-package" pack --version 1.0.0 \
+  "${unsigned[@]}" --signed-binaries "$scratch/signed"
+refuses "sign every binary of a release, or none" "$source_dir/tools/make-package" pack \
+  --version 1.0.0 "${unsigned[@]:2}" --launcher "$scratch/again.exe"
 
 refused() {  # FILE CONFIGURE OPTION...: the configure fails and names FILE
   local file=$1
   shift
-  if "$cmake" -S "$source_dir" -B "$scratch/a" "$@" > "$scratch/refused.log" 2>&1; then
+  if "$cmake" -S "$source_dir" -B "$scratch/a" -DORBEDO_SIGNED_BINARIES= "$@" \
+    > "$scratch/refused.log" 2>&1; then
     echo "configured with $*"
     status=1
   elif grep -qF "$file" "$scratch/refused.log"; then

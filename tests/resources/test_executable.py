@@ -10,6 +10,7 @@ import pefile
 
 LAUNCHER = os.environ["LAUNCHER"]
 THUMBNAIL_PROVIDER = os.environ["THUMBNAIL_PROVIDER"]
+NOTIFY_SHELL = os.environ["NOTIFY_SHELL"]
 
 RT_ICON = 3
 RT_GROUP_ICON = 14
@@ -34,6 +35,14 @@ MAJOR, MINOR, PATCH, TWEAK = map(int, VERSION.split("."))
 
 def resource_key(entry):
     return entry.id if entry.name is None else str(entry.name)
+
+
+def version_strings(pe):
+    """The string tables' language and code page pairs, and the first table's strings."""
+    tables = [table for info in pe.FileInfo[0] if info.Key == b"StringFileInfo"
+              for table in info.StringTable]
+    return ([table.LangID.upper() for table in tables],
+            {key.decode(): value.decode() for key, value in tables[0].entries.items()})
 
 
 class ExecutableTest(unittest.TestCase):
@@ -130,10 +139,8 @@ class ExecutableTest(unittest.TestCase):
         self.assertEqual({field: getattr(fixed, field) for field in expected}, expected,
                          "VS_FIXEDFILEINFO")
 
-        tables = [table for info in self.pe.FileInfo[0] if info.Key == b"StringFileInfo"
-                  for table in info.StringTable]
-        self.assertEqual([t.LangID.upper() for t in tables], [b"040904B0"], "string tables")
-        strings = {key.decode(): value.decode() for key, value in tables[0].entries.items()}
+        languages, strings = version_strings(self.pe)
+        self.assertEqual(languages, [b"040904B0"], "string tables")
         copyright_ = strings.pop("LegalCopyright", "")
         self.assertTrue(copyright_.strip(), "LegalCopyright missing or empty")
         self.assertEqual(strings, {
@@ -149,6 +156,19 @@ class ExecutableTest(unittest.TestCase):
         self.assertEqual(variables[0].ValueLength, 4, "more than one Translation pair")
         words = variables[0].entry[b"Translation"].split()
         self.assertEqual([int(word, 16) for word in words], [0x0409, 0x04B0], "Translation")
+
+    def test_dlls_version_blocks_are_the_launchers_but_for_their_own_names(self):
+        # App Control's and inventory tools' rules key on the original file name and the version.
+        for path, description, internal in [
+                (THUMBNAIL_PROVIDER, "Orbedo thumbnails of molecular structures",
+                 "OrbedoThumbnails"),
+                (NOTIFY_SHELL, "Orbedo Launcher package action: tells the shell that associations "
+                               "changed", "NotifyShell")]:
+            with open(path, "rb") as dll:
+                strings = version_strings(pefile.PE(data=dll.read()))
+            self.assertEqual(strings, ([b"040904B0"], dict(
+                version_strings(self.pe)[1], FileDescription=description, InternalName=internal,
+                OriginalFilename=os.path.basename(path))), path)
 
     def test_manifest(self):
         self.assertEqual(self.ids(RT_MANIFEST), {1}, "manifest resource ids")

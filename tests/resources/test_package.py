@@ -16,9 +16,11 @@ import pefile
 
 PACKAGE = os.environ["PACKAGE"]
 LAUNCHER = os.environ["LAUNCHER"]
+THUMBNAIL_PROVIDER = os.environ["THUMBNAIL_PROVIDER"]
 SOURCE_DIR = os.environ["SOURCE_DIR"]
 CLASS_ID = "{AB4AAF10-92E1-4AD1-A051-6225D83BEE1A}"
 THUMBNAIL_HANDLER = "ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}"
+APPROVED = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved"
 WIX = "{http://schemas.microsoft.com/wix/2006/wi}"
 
 REGISTRY_KEY_PATH, PERMANENT, TRANSITIVE, NEVER_OVERWRITE, WIN64 = 4, 16, 64, 128, 256
@@ -106,21 +108,23 @@ class PackageTablesTest(unittest.TestCase):
             {(component["ComponentId"], component["Condition"], "yes", "yes", extension,
               keys[component["KeyPath"]]["Value"]) for extension, component in defaults.items()})
 
-    def test_launcher_file_row(self):
-        # File Table, File Versioning Rules, MsiFileHash Table, Filename (ICE03).
-        [row] = [row for row in export("File") if row["Component_"] == "Launcher"]
-        pe = pefile.PE(LAUNCHER)
-        fixed = pe.VS_FIXEDFILEINFO[0]
-        version = ".".join(str(part) for part in (
-            fixed.FileVersionMS >> 16, fixed.FileVersionMS & 0xFFFF,
-            fixed.FileVersionLS >> 16, fixed.FileVersionLS & 0xFFFF))
-        [translation] = [var.entry[b"Translation"] for info in pe.FileInfo[0]
-                         if info.Key == b"VarFileInfo" for var in info.Var]
-        self.assertEqual((row["Version"], row["Language"], int(row["FileSize"])),
-                         (version, str(int(translation.split()[0], 16)),
-                          os.path.getsize(LAUNCHER)))
-        self.assertEqual([hashed for hashed in export("MsiFileHash")
-                          if hashed["File_"] == row["File"]], [])
+    def test_file_rows_are_the_files_versions(self):
+        # File Table (Version: the file's own), File Versioning Rules, MsiFileHash Table (for
+        # unversioned files only), Filename (ICE03).
+        rows = {row["FileName"].split("|")[-1]: row for row in export("File")}
+        versions = {}
+        for path in LAUNCHER, THUMBNAIL_PROVIDER:
+            pe = pefile.PE(path)
+            fixed = pe.VS_FIXEDFILEINFO[0]
+            [translation] = [var.entry[b"Translation"] for info in pe.FileInfo[0]
+                             if info.Key == b"VarFileInfo" for var in info.Var]
+            versions[os.path.basename(path)] = (
+                f"{fixed.FileVersionMS >> 16}.{fixed.FileVersionMS & 0xFFFF}."
+                f"{fixed.FileVersionLS >> 16}.{fixed.FileVersionLS & 0xFFFF}",
+                str(int(translation.split()[0], 16)), str(os.path.getsize(path)))
+        self.assertEqual({name: (row["Version"], row["Language"], row["FileSize"])
+                          for name, row in rows.items()}, versions)
+        self.assertEqual(export("MsiFileHash"), [])
         names = ([file["FileName"] for file in export("File")]
                  + [row["FileName"] for row in export("Signature")]
                  + [part for row in export("Directory") if row["Directory_Parent"]
@@ -199,6 +203,11 @@ class PackageTablesTest(unittest.TestCase):
                           if thumbnail_class in row["Key"]}, {dll["Component_"]})
         self.assertEqual([row for row in self.registry
                           if "DisableProcessIsolation" in row["Name"]], [])
+        # Registering Shell Extension Handlers: on the approved list, in the install context's
+        # root, for the policy EnforceShellExtensionSecurity.
+        self.assertEqual([(row["Root"], row["Key"], row["Value"]) for row in self.registry
+                          if row["Name"] == thumbnail_class],
+                         [("-1", APPROVED, "Orbedo thumbnails")])
 
     def test_default_associations_file_names_the_package_types(self):
         # Dism /Import-DefaultAppAssociations: an Association per type, naming a ProgID we register.
@@ -238,6 +247,14 @@ class PackageTablesTest(unittest.TestCase):
         self.assertIn(action["Target"].encode(),
                       [symbol.name for symbol in dll.DIRECTORY_ENTRY_EXPORT.symbols])
 
+    def test_files_in_use_never_close_a_program(self):
+        # MSIRESTARTMANAGERCONTROL Property, MSIRMSHUTDOWN Property, REBOOT Property: Restart
+        # Manager only detects, and an in-use file is replaced at the next restart.
+        self.assertEqual({name: self.properties.get(name)
+                          for name in ("MSIRESTARTMANAGERCONTROL", "MSIRMSHUTDOWN", "REBOOT")},
+                         {"MSIRESTARTMANAGERCONTROL": "DisableShutdown", "MSIRMSHUTDOWN": None,
+                          "REBOOT": None})
+
     def test_add_remove_programs(self):
         # ARPINSTALLLOCATION Property, ARPNOMODIFY Property.
         self.assertEqual(self.properties.get("ARPNOMODIFY"), "1")
@@ -271,15 +288,19 @@ class PackageTablesTest(unittest.TestCase):
                          {name: kept.get(name) for name in changed})
 
     def test_versions_differ_where_windows_installer_compares_them(self):
-        # ProductVersion Property: the fourth field is ignored.
+        # ProductVersion Property: up to 255.255.65535, the fourth field ignored; File Table: the
+        # files' versions, which must then be the product's.
         self.assertRegex(self.properties["ProductVersion"], r"^\d+\.\d+\.\d+(\.0)?$")
+        refusals = {"1.0.0.5": "ignores a version's fourth field", "256.0.0.0": "up to",
+                    "1.0.70000.0": "up to", "1.0.1.0": "not of the package's, 1.0.1.0"}
         with tempfile.TemporaryDirectory() as folder:
-            refused = subprocess.run(
+            refused = {version: subprocess.run(
                 [os.path.join(SOURCE_DIR, "tools", "make-package"), "pack", "--version",
-                 "1.0.0.5", "--launcher", LAUNCHER, "--notify-shell", LAUNCHER, "--thumbnails",
+                 version, "--launcher", LAUNCHER, "--notify-shell", LAUNCHER, "--thumbnails",
                  LAUNCHER, "--output", os.path.join(folder, "refused.msi")],
-                capture_output=True, text=True)
-        self.assertIn("ignores a version's fourth field", refused.stderr)
+                capture_output=True, text=True).stderr for version in refusals}
+        self.assertEqual({version: text in refused[version] for version, text in refusals.items()},
+                         dict.fromkeys(refusals, True), refused)
 
     def test_64_bit_package(self):
         # ICE80, Summary Information Stream (Template, Revision Number, Page Count, Word Count).
@@ -320,6 +341,11 @@ class PackageTablesTest(unittest.TestCase):
                       "AdminExecuteSequence", "AdvtExecuteSequence"):
             numbers = [number for number, _ in sequence(table).values()]
             self.assertEqual(len(set(numbers)), len(numbers), table)
+        # One set of taken numbers, grown with every action that packing adds.
+        taken = MAKE_PACKAGE.Sequences(PACKAGE)
+        free = max(taken.taken["InstallExecuteSequence"]) + 1
+        taken.take("InstallExecuteSequence", free, "Added")
+        self.assertRaises(SystemExit, taken.take, "InstallExecuteSequence", free, "AddedAgain")
         # Upgrade Table: a rebuild at the same version replaces the installed one, a lower
         # version is refused.
         version = self.properties["ProductVersion"]

@@ -64,6 +64,9 @@ class StandInReports:
     """What the stand-in reported in the files named by `record` and `arguments`."""
 
     def received_request(self):
+        """What it read, b"" where it read nothing at all."""
+        if not os.path.exists(self.record):
+            return b""
         with open(self.record, "rb") as record:
             return record.read()
 
@@ -136,6 +139,15 @@ def expected_request(arguments):
             out.append(byte)
         return bytes(out)
     return b"[" + b",".join(b'"' + escape(a) + b'"' for a in arguments) + b"]<EOF>"
+
+
+def reply_to(client):
+    """What the socket `client` receives until the peer closes. A peer that closes without reading
+    what was sent resets the connection: no reply either."""
+    try:
+        return b"".join(iter(lambda: client.recv(65536), b""))
+    except ConnectionResetError:
+        return b""
 
 
 class Run:

@@ -18,6 +18,8 @@ import harness
 
 DOCUMENTS = ["C:\\Data\\1crn.pdb", "/data/with space/ligand \"A\".sdf"]
 FLOOD_SIZE = 10 << 20
+# The stand-in serves so many connections at once; the others wait in the listener's queue.
+CONNECTIONS_AT_ONCE = 4
 
 
 def exchange(request):
@@ -25,7 +27,7 @@ def exchange(request):
     with socket.create_connection(("127.0.0.1", harness.PORT)) as client:
         client.settimeout(30)
         client.sendall(request)
-        return b"".join(iter(lambda: client.recv(65536), b""))
+        return harness.reply_to(client)
 
 
 def trickle_an_endless_request(connection, stop):
@@ -100,25 +102,33 @@ class MisbehavingPeerCases:
         self.assertEqual((run.stdout, run.stderr), (b"OK 3" + self.LINE_END, b""))
         self.assert_served(stand_in)
 
-    def test_a_stalled_client_and_one_reset_before_accept_do_not_stop_the_serving(self):
+    def test_stalled_clients_a_reset_and_a_half_closed_client_do_not_stop_the_serving(self):
         stand_in = self.serve("answer", requests=10)  # more than come: it must still be serving
-        # The stand-in takes the trickling client first and must give up on it; meanwhile a
-        # second client resets its connection while it waits in the backlog, which fails its
-        # accept on Windows (on Linux, accept returns it and the first read fails).
-        stalled = socket.create_connection(("127.0.0.1", harness.PORT))
-        self.addCleanup(stalled.close)
+        # Trickling clients take every place the stand-in has and must be given up on. Meanwhile
+        # one client resets its connection while it waits in the backlog, which fails its accept
+        # on Windows (on Linux, accept returns it and the first read fails), and one sends a
+        # request and closes its side: when its turn comes it is refused unread, as no launcher
+        # closes before it has the reply.
         stop = threading.Event()
-        trickler = threading.Thread(target=trickle_an_endless_request, args=(stalled, stop))
-        trickler.start()
-        self.addCleanup(trickler.join)
+        for _ in range(CONNECTIONS_AT_ONCE):
+            stalled = socket.create_connection(("127.0.0.1", harness.PORT))
+            self.addCleanup(stalled.close)
+            trickler = threading.Thread(target=trickle_an_endless_request, args=(stalled, stop))
+            trickler.start()
+            self.addCleanup(trickler.join)
         self.addCleanup(stop.set)
         with socket.create_connection(("127.0.0.1", harness.PORT)) as reset:
             reset.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        half_closed = socket.create_connection(("127.0.0.1", harness.PORT))
+        self.addCleanup(half_closed.close)
+        half_closed.sendall(harness.expected_request([b"closed its side"]))
+        half_closed.shutdown(socket.SHUT_WR)
         try:
             run = self.launch(DOCUMENTS, timeout=60)
         except subprocess.TimeoutExpired:
-            self.fail("the launcher behind the stalled client was never answered")
+            self.fail("the launcher behind the stalled clients was never answered")
         self.assertEqual((run.status, run.stdout, run.stderr), (0, b"OK 2" + self.LINE_END, b""))
+        self.assertEqual(harness.reply_to(half_closed), b"")
         self.assertEqual(self.received_arguments(), [d.encode() for d in DOCUMENTS])
         self.assertIsNone(stand_in.poll(), "the stand-in stopped serving")
 

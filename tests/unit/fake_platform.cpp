@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <memory>
+#include <new>
 
 namespace {
 
@@ -82,6 +83,9 @@ namespace platform {
 
 int WSAStartup() {
   Fake().calls.push_back("WSAStartup");
+  if (Fake().out_of_memory) {
+    throw std::bad_alloc();
+  }
   const int result = TakeFront(Fake().wsa_startup_results, 0);
   Fake().started_libraries += result == 0;
   return result;
@@ -241,18 +245,22 @@ NativeString GetModuleFileNameW() {
 
 bool IsProcessInJob() { return Fake().in_job; }
 
-bool CreateProcessW(const char* application, char* command_line, bool break_away_from_job,
-                    ProcessHandles* started) {
+ProcessStart CreateProcessW(const char* application, char* command_line, const char* current_folder,
+                            bool break_away_from_job, ProcessHandles* started) {
   Fake().calls.push_back(std::string("CreateProcessW ") + application + " " + command_line +
                          (break_away_from_job ? " breaking away from the job" : ""));
+  Fake().start_folders.push_back(current_folder ? current_folder : "");
+  if (current_folder && Fake().refused_folders.count(current_folder)) {
+    return ProcessStart::kFolderRefused;
+  }
   if (!Fake().create_process_result || (break_away_from_job && !Fake().job_allows_breakaway)) {
-    return false;
+    return ProcessStart::kFailed;
   }
   started->process = kProcessHandle;
   started->thread = kThreadHandle;
   started->id = kStartedProcess;
   Fake().open_handles += 2;
-  return true;
+  return ProcessStart::kStarted;
 }
 
 void CloseHandle(Handle handle) {
@@ -260,11 +268,6 @@ void CloseHandle(Handle handle) {
                          : handle == kThreadHandle ? "CloseHandle thread"
                                                    : "CloseHandle ?");
   --Fake().open_handles;
-}
-
-bool SetCurrentDirectoryW(const NativeString& folder) {
-  Fake().calls.push_back("SetCurrentDirectoryW " + folder);
-  return Fake().enterable_folders.count(folder) != 0;
 }
 
 void AllowSetForegroundWindow(std::uint32_t process) {

@@ -52,6 +52,7 @@ struct FakePlatform {
   bool recv_fails_at_end = false;   // Whether the end of the reply is an error, not a close.
   std::deque<platform::Clock::duration> sleep_cut_short_to;  // Per sleep; then full sleeps.
   int ioctl_result = 0;
+  bool out_of_memory = false;  // Whether WSAStartup runs out of memory, as a new would.
   bool socket_names_known = true;
   // The table of TCP sockets (empty: it cannot be read), with the server side of the launcher's
   // connection owned by the launcher's own session, and the sessions of the processes.
@@ -66,8 +67,8 @@ struct FakePlatform {
   bool in_job = false;
   bool job_allows_breakaway = true;
   std::string module_file_name = "/opt/orbedo/Orbedo-Launcher.exe";
-  std::set<std::string> enterable_folders;  // What SetCurrentDirectoryW can make current.
-  bool system_folder_search_known = true;   // Whether LoadLibraryExW takes kSystemFolder.
+  std::set<std::string> refused_folders;   // What CreateProcessW refuses as current folder.
+  bool system_folder_search_known = true;  // Whether LoadLibraryExW takes kSystemFolder.
   std::wstring system_directory = L"C:\\Windows\\System32";
   // The existing paths and their short forms. The code page is Latin-1: it holds U+0000-U+00FF.
   std::map<std::wstring, std::wstring> short_paths;
@@ -82,6 +83,7 @@ struct FakePlatform {
   int unfreed_address_lists = 0;
   int open_handles = 0;
   int short_path_lookups = 0;
+  std::vector<std::string> start_folders;  // Each CreateProcessW's, "" for the launcher's own.
 
   // Calls whose text begins with `prefix`.
   int Count(const std::string& prefix) const;

@@ -76,17 +76,33 @@ TEST_F(LaunchTest, DocumentsFromElsewhereLaunchAsTheCommandLinesArgumentsWould) 
 
   ResetFake();
   Fake().connect_results = {false, true};
-  EXPECT_EQ(Launch(argv[0], documents), kLaunchDelivered);
+  EXPECT_EQ(Launch(argv[0], documents, StartFolder::kLaunchers), kLaunchDelivered);
   EXPECT_EQ(Fake().sent, command_line.sent);
   EXPECT_EQ(Fake().calls, command_line.calls);
 }
 
-TEST_F(LaunchTest, StartsASelectionInItsFirstDocumentsFolderOrElseTheInstallationFolder) {
-  Fake().enterable_folders = {"/opt/orbedo/"};
-  EnterSelectionFolder("/opt/orbedo/Orbedo-Launcher.exe", "/data/md/run 1.gro");
-  // Gone, or too long to be current: never the folder COM started the launcher in.
-  EXPECT_EQ(Fake().calls, (std::vector<std::string>{"SetCurrentDirectoryW /data/md/",
-                                                    "SetCurrentDirectoryW /opt/orbedo/"}));
+TEST_F(LaunchTest, StartsASelectionInItsFirstDocumentsFolderWhereItCanElseTheInstallationFolder) {
+  const std::string longest = "/" + std::string(257, 'd') + "/";  // MAX_PATH less the NUL.
+  const struct {
+    StartFolder start_folder;
+    std::string document;
+    std::vector<std::string> folders;  // Where each start was made.
+  } starts[] = {
+      {StartFolder::kLaunchers, "/data/md/run 1.gro", {""}},
+      {StartFolder::kSelections, "/data/md/run 1.gro", {"/data/md/"}},
+      {StartFolder::kSelections, longest + "x.gro", {longest}},
+      // Too long to be current; gone since the drop: never the folder COM started the launcher in.
+      {StartFolder::kSelections, longest + "d/x.gro", {"/opt/orbedo/"}},
+      {StartFolder::kSelections, "/data/gone/x.gro", {"/data/gone/", "/opt/orbedo/"}},
+  };
+  for (const auto& start : starts) {
+    ResetFake();
+    Fake().connect_results = {false, true};
+    Fake().refused_folders = {"/data/gone/"};
+    EXPECT_EQ(Launch("/opt/orbedo/Orbedo-Launcher.exe", {start.document}, start.start_folder),
+              kLaunchDelivered);
+    EXPECT_EQ(Fake().start_folders, start.folders) << start.document;
+  }
 }
 
 TEST_F(LaunchTest, ReportsAFailureOnOneLineOfStandardError) {
@@ -99,6 +115,16 @@ TEST_F(LaunchTest, ReportsAFailureOnOneLineOfStandardError) {
   EXPECT_EQ(Fake().calls.back(),
             "MessageBoxA Couldn't start Orbedo: Orbedo launcher failed to start Orbedo.exe");
   EXPECT_EQ(Fake().sent, "");
+
+  // Memory that runs out has a box of its own, which speaks of no selection.
+  ResetFake();
+  Fake().out_of_memory = true;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(Launch(2, argv), kLaunchFailed);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "An exception occured: Out of memory\n");
+  EXPECT_EQ(Fake().calls.back(),
+            "MessageBoxA Orbedo Launcher: There was not enough memory to hand the documents to "
+            "Orbedo, so none of them was opened.\n\nClose other programs, and open them again.");
 }
 
 }  // namespace

@@ -2,17 +2,19 @@
 // other: for each ProgID, in the order the documents' types first appear, reads the class id it
 // names (HKEY_CLASSES_ROOT\<ProgID>\shell\open\DropTarget, value Clsid), activates that class in
 // a local server, drops the shell's data object of that type's documents on it, and lets go of it.
-//   drop_files [--no-drop | --callers-at-once | --hdrop-only | --fail-after-drop] LIST
-// --no-drop lets go without dropping. --callers-at-once activates every type's class first, as
-// callers that hold the class at the same time, and drops each 2.5 seconds after the previous one
-// was let go of. --hdrop-only drops a data object that offers the classic CF_HDROP and nothing
-// else.
-// --fail-after-drop cuts the data object off once Drop has returned, so that every later call on
-// it fails, as Windows holds a dropped one valid only until then (Wine's shell copies what it needs
-// at once).
-// LIST is a file of document paths, one a line, in UTF-8. Prints a line per type: the milliseconds
-// that the activation, the Drop and the Release took, and the effect the drop left, as
-// "activation drop release effect".
+//   drop_files [MODE] LIST
+// MODE --no-drop lets go without dropping. --callers-at-once activates every type's class first,
+// as callers that hold the class at the same time, and drops each 2.5 seconds after the previous
+// one was let go of. --hdrop-only drops a data object that offers the classic CF_HDROP and nothing
+// else, --ansi-hdrop one whose names are in the ANSI code page. --fail-after-drop cuts the data
+// object off once Drop has returned, so that every later call on it fails, as Windows holds a
+// dropped one valid only until then (Wine's shell copies what it needs at once). --drop-again
+// leaves twice before its drop, and fails unless a second drop on the same target fails.
+// --with-refused adds three callers of the first type's class, which drop the shell's data object
+// of My Computer (no file), 100,001 file names, and a CF_HDROP block whose names lie past its end.
+// LIST is a file of document paths, one a line, in UTF-8. Prints a line per caller: the
+// milliseconds that the activation, the Drop and the Release took, and the effect the drop left,
+// as "activation drop release effect".
 
 #include <ole2.h>
 #include <shlobj.h>
@@ -78,15 +80,25 @@ IDataObject* ShellDataObject(const std::vector<std::wstring>& paths) {
   return SUCCEEDED(created) ? data : nullptr;
 }
 
-// The data object of a drop source that offers the classic CF_HDROP of `paths` and nothing else:
-// a DROPFILES header, then the UTF-16 names, each ended by a NUL, and one more NUL.
+// The data object of a drop source that offers the classic CF_HDROP and nothing else: a DROPFILES
+// header, then the names, UTF-16 or in the ANSI code page, each ended by a NUL, and one more NUL.
+// Only a faulty or hostile source says they begin elsewhere than after the header (`names_at`).
 class FileList final : public IDataObject {
  public:
-  explicit FileList(const std::vector<std::wstring>& paths) {
+  FileList(const std::vector<std::wstring>& paths, bool wide, DWORD names_at = sizeof(DROPFILES))
+      : block_(sizeof(DROPFILES), '\0') {
+    const DROPFILES header = {names_at, {}, FALSE, wide};
+    std::memcpy(block_.data(), &header, sizeof header);
     for (const std::wstring& path : paths) {
-      names_ += path + L'\0';
+      if (wide) {
+        block_.append(reinterpret_cast<const char*>(path.c_str()), (path.size() + 1) * 2);
+      } else {
+        char name[MAX_PATH] = {};
+        WideCharToMultiByte(CP_ACP, 0, path.c_str(), -1, name, MAX_PATH, nullptr, nullptr);
+        block_.append(name, std::strlen(name) + 1);
+      }
     }
-    names_ += L'\0';
+    block_.append(wide ? 2 : 1, '\0');
   }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
@@ -108,16 +120,14 @@ class FileList final : public IDataObject {
     if (QueryGetData(format) != S_OK) {
       return DV_E_FORMATETC;
     }
-    const std::size_t size = names_.size() * sizeof(wchar_t);
     *medium = {};
     medium->tymed = TYMED_HGLOBAL;
-    medium->hGlobal = GlobalAlloc(GHND, sizeof(DROPFILES) + size);
-    auto* const header = static_cast<DROPFILES*>(GlobalLock(medium->hGlobal));
-    if (!header) {
+    medium->hGlobal = GlobalAlloc(GHND, block_.size());
+    void* const block = GlobalLock(medium->hGlobal);
+    if (!block) {
       return E_OUTOFMEMORY;
     }
-    *header = {sizeof(DROPFILES), {}, FALSE, TRUE};
-    std::memcpy(header + 1, names_.data(), size);
+    std::memcpy(block, block_.data(), block_.size());
     GlobalUnlock(medium->hGlobal);
     return S_OK;
   }
@@ -139,7 +149,7 @@ class FileList final : public IDataObject {
   }
 
  private:
-  std::wstring names_;
+  std::string block_;
   ULONG references_ = 1;
 };
 
@@ -162,10 +172,11 @@ int main(int argc, char** argv) {
   const std::string mode = argc == 3 ? argv[1] : "";
   if (argc != (mode.empty() ? 2 : 3) ||
       !(mode.empty() || mode == "--no-drop" || mode == "--callers-at-once" ||
-        mode == "--hdrop-only" || mode == "--fail-after-drop")) {
+        mode == "--hdrop-only" || mode == "--ansi-hdrop" || mode == "--fail-after-drop" ||
+        mode == "--drop-again" || mode == "--with-refused")) {
     std::fputs(
-        "usage: drop_files [--no-drop | --callers-at-once | --hdrop-only | --fail-after-drop] "
-        "LIST\n",
+        "usage: drop_files [--no-drop | --callers-at-once | --hdrop-only | --ansi-hdrop | "
+        "--fail-after-drop | --drop-again | --with-refused] LIST\n",
         stderr);
     return 2;
   }
@@ -196,11 +207,23 @@ int main(int argc, char** argv) {
   std::vector<Caller> callers;
   for (const auto& [progid, paths] : groups) {
     Caller caller = {};
-    caller.documents = mode == "--hdrop-only" ? new FileList(paths) : ShellDataObject(paths);
+    caller.documents = mode == "--hdrop-only" || mode == "--ansi-hdrop"
+                           ? new FileList(paths, mode == "--hdrop-only")
+                           : ShellDataObject(paths);
     if (!VerbClass(progid, &caller.verb_class) || !caller.documents) {
       return Fail("no DropTarget class or no data object for a type", 0);
     }
     callers.push_back(caller);
+  }
+  if (mode == "--with-refused") {
+    Caller no_file = callers.front(), too_many = callers.front(), unreadable = callers.front();
+    no_file.documents = ShellDataObject({L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}"});
+    too_many.documents = new FileList(std::vector<std::wstring>(100001, L"C:\\x"), true);
+    unreadable.documents = new FileList({}, true, 0xFFFF);
+    if (!no_file.documents) {
+      return Fail("no data object for My Computer", 0);
+    }
+    callers.insert(callers.end(), {no_file, too_many, unreadable});
   }
   const auto activate = [](Caller& caller) {
     LARGE_INTEGER started;
@@ -237,6 +260,10 @@ int main(int argc, char** argv) {
       if (SUCCEEDED(result) && effect == DROPEFFECT_NONE) {
         return Fail("DragEnter takes no effect", 0);
       }
+      if (SUCCEEDED(result) && mode == "--drop-again") {
+        caller.target->DragLeave();
+        caller.target->DragLeave();
+      }
       if (SUCCEEDED(result)) {
         effect = DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK;
         result = caller.target->Drop(caller.documents, MK_LBUTTON, point, &effect);
@@ -244,6 +271,11 @@ int main(int argc, char** argv) {
       dropping = Milliseconds(started);
       if (FAILED(result)) {
         return Fail("drop failed", result);
+      }
+      DWORD again = DROPEFFECT_COPY;
+      if (mode == "--drop-again" &&
+          SUCCEEDED(caller.target->Drop(caller.documents, MK_LBUTTON, point, &again))) {
+        return Fail("a second drop on one target was taken", 0);
       }
     }
     if (mode == "--fail-after-drop") {

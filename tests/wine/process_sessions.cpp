@@ -1,7 +1,8 @@
 // Prints the session of its own process as the launcher's platform calls tell it: from
 // ProcessIdToSessionId, and from the system's list of processes, which the launcher reads for the
-// processes it may not open; then what that list says of a process that does not exist. "-"
-// stands for no answer. The list is read as a growing one is: a first buffer far too small must
+// processes it may not open; then what that list says of a process that does not exist; then
+// whether its own process, and one that does not exist, run as its user (1 or 0). "-" stands for
+// no answer. The list is read as a growing one is: a first buffer far too small must
 // be told what the list needs.
 
 #include <windows.h>
@@ -20,6 +21,10 @@ void Print(const std::optional<std::uint32_t>& session) {
   } else {
     std::printf("- ");
   }
+}
+
+void Print(const std::optional<bool>& same) {
+  Print(same ? std::optional<std::uint32_t>(*same) : std::nullopt);
 }
 
 std::optional<std::uint32_t> Listed(std::uint32_t process) {
@@ -46,5 +51,7 @@ int main() {
   Print(Listed(self));
   // Process ids are multiples of 4.
   Print(Listed(0xFFFFFFF1));
+  Print(platform::RunsAsOurUser(self));
+  Print(platform::RunsAsOurUser(0xFFFFFFF1));
   return 0;
 }

@@ -179,11 +179,12 @@ class WineLaunchTest(wine.WineTestCase):
         self.assertTrue(running(b"Jobbed\\Orbedo.exe"), "Orbedo.exe ended with the job")
 
     def test_the_process_list_gives_the_session_of_a_process(self):
-        # Wine says no owner in its table of connections, so no launch reaches the list: read
-        # here, as Windows lays it out, for the launcher's own process.
+        # Wine says no owner in its table of connections, so no launch reaches the list, nor the
+        # stand-in the user of its client's process: read here, as Windows lays them out, for the
+        # helper's own process.
         program = self.session.install(PROCESS_SESSIONS, "C:\\tools\\process_sessions.exe")
         run = harness.Run([*wine.WINE, program], env=self.session.environment())
-        self.assertEqual((run.status, run.stdout), (0, b"1 1 - "), run.stderr)
+        self.assertEqual((run.status, run.stdout), (0, b"1 1 - 1 - "), run.stderr)
 
 
 if __name__ == "__main__":

@@ -14,6 +14,8 @@ import subprocess
 import sys
 import unittest
 
+import pefile
+
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
 import harness  # noqa: E402
 import wine  # noqa: E402
@@ -232,21 +234,25 @@ class ShellTest(RegistryTestCase):
     @classmethod
     def newer_package(cls, rebuilt=False):
         """A package of the next version, or built again at this one, whose launcher differs,
-        built once: its path, its version and its launcher's bytes."""
+        built once: its path, its version and its launcher's bytes. The next version's binaries
+        say that version in their version blocks, as packing asks."""
         name = "rebuilt" if rebuilt else "newer"
         if name not in cls.packages:
             major, minor, patch, tweak = map(int, VERSION.split("."))
             version = VERSION if rebuilt else f"{major}.{minor}.{patch + 1}.{tweak}"
             path = os.path.join(cls.session.root.name, name)
-            with open(LAUNCHER, "rb") as launcher:
-                newer_launcher = launcher.read() + (b"r" if rebuilt else b"newer")
-            with open(path + ".exe", "wb") as f:
-                f.write(newer_launcher)
-            subprocess.run([MAKE_PACKAGE, "pack", "--version", version, "--launcher",
-                            path + ".exe", "--notify-shell", NOTIFY_SHELL, "--thumbnails",
-                            THUMBNAIL_PROVIDER, "--output",
-                            path + ".msi"], check=True)
-            cls.packages[name] = path + ".msi", version, newer_launcher
+            binaries = {}
+            for option, built in [("--launcher", LAUNCHER), ("--notify-shell", NOTIFY_SHELL),
+                                  ("--thumbnails", THUMBNAIL_PROVIDER)]:
+                pe = pefile.PE(built)
+                pe.VS_FIXEDFILEINFO[0].FileVersionLS = (patch + (not rebuilt)) << 16 | tweak
+                binaries[option] = pe.write() + (b"r" if rebuilt else b"newer")
+                with open(path + option, "wb") as f:
+                    f.write(binaries[option])
+            subprocess.run([MAKE_PACKAGE, "pack", "--version", version, "--output", path + ".msi",
+                            *(part for option in binaries for part in (option, path + option))],
+                           check=True)
+            cls.packages[name] = path + ".msi", version, binaries["--launcher"]
         return cls.packages[name]
 
     def products(self):
@@ -640,9 +646,11 @@ class ShellTest(RegistryTestCase):
 
     def test_no_caller_of_a_selection_loses_its_documents(self):
         # Callers that hold the class at once, the second dropping 2.5 seconds after the first let
-        # go; a data object of the classic CF_HDROP alone; one that fails every call once its Drop
-        # has returned, as Windows holds it valid only until then.
-        for mode in "--callers-at-once", "--hdrop-only", "--fail-after-drop":
+        # go; a data object of the classic CF_HDROP alone, in UTF-16 or in the ANSI code page; one
+        # that fails every call once its Drop has returned, as Windows holds it valid only until
+        # then; a caller that leaves twice, drops, and drops again (which takes nothing).
+        for mode in ("--callers-at-once", "--hdrop-only", "--ansi-hdrop", "--fail-after-drop",
+                     "--drop-again"):
             with self.subTest(mode):
                 for report in self.ready, self.record, self.arguments:
                     if os.path.exists(report):
@@ -654,6 +662,24 @@ class ShellTest(RegistryTestCase):
                 harness.wait_until(lambda: not self.running_launchers(), 60, "the launcher to end")
                 self.assertEqual(self.received_arguments(),
                                  [d.encode() for d in documents[::2] + documents[1::2]])
+
+    def test_a_refused_drop_spoils_no_other_and_one_box_says_why(self):
+        # Beside Explorer's drops, one of an item with no path in the file system, one of more
+        # documents than a drop may bring and one that cannot be read, in the same service.
+        documents = [self.make_document(f"kept.{kind}") for kind in ("pdb", "sdf")]
+        self.start_stand_in(self.stand_in)
+        self.drop(documents, "--with-refused")
+        # box_text writes the text in text mode: its line ends come as carriage return and line feed.
+        self.assertEqual(
+            self.dismiss_box("Orbedo Launcher").replace(b"\r\n", b"\n"),
+            b"Some of the documents selected in Explorer were not opened.\n\nSome were selected "
+            b"with an item that is not a file or folder on this computer (an item of a zip "
+            b"folder, a phone or a search connector). Select only documents that are in a folder "
+            b"on a drive, and open them again.\n\nSome were more than can be opened at once. "
+            b"Select at most 100,000 documents at a time, and open them again.\n\nSome could "
+            b"not be read. Open them again; if this happens again, open them from within Orbedo.")
+        harness.wait_until(lambda: not self.running_launchers(), 60, "the launcher to end")
+        self.assertEqual(self.received_arguments(), [d.encode() for d in documents])
 
     def test_a_launcher_activated_without_a_drop_ends_having_done_nothing(self):
         self.drop([self.make_document("left.pdb")], "--no-drop")

@@ -15,6 +15,7 @@
 #endif
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -22,10 +23,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "client_check.h"
 #include "request_decoder.h"
 
 namespace {
@@ -34,8 +38,11 @@ constexpr char kUsage[] = R"(Usage: orbedo-stand-in
 
 A stand-in for the main application, Orbedo.exe, for the tests and the demonstration: it listens
 on 127.0.0.1:46157, takes one launch request per connection, records it, answers and closes the
-connection. The launcher starts the main application without arguments, so the settings come
-from the environment:
+connection. It serves up to 4 connections at once; the others wait in the listener's queue. It
+closes at once, reading nothing, a connection from a process of another user or of another
+session, and one whose client has already closed its side or ended: no launcher does that. The
+launcher starts the main application without arguments, so the settings come from the
+environment:
   STAND_IN_DELAY      seconds to wait before listening, or "never" (default 0)
   STAND_IN_REQUESTS   connections to serve before exiting (default 1)
   STAND_IN_LIFETIME   seconds after which it exits, served or not (default 120)
@@ -53,13 +60,14 @@ from the environment:
     slow-read         read the request 256 bytes at a time, 5 ms apart, through a small
                       receive buffer, then answer
 A connection that has not sent a whole request within 5 seconds of its accept is dropped
-unanswered, so that one stalled peer cannot keep the launchers queued behind it waiting; so is
-one that sends what no launcher sends.
+unanswered, so that stalled peers cannot keep the launchers queued behind them waiting for long;
+so is one that sends what no launcher sends.
 
-Exit status: 0 when every connection was served, 1 otherwise. A copy started while another one
-holds the port exits at once, quietly and with 0: when several documents are opened together,
-each launcher starts the main application, and all but the first copy are redundant. Any other
-failure to listen is reported on standard error and in STAND_IN_RECORD, with status 1.
+Exit status: 0 when every connection was served as configured, 1 otherwise (one refused or
+dropped among them). A copy started while another one holds the port exits at once, quietly and
+with 0: when several documents are opened together, each launcher starts the main application,
+and all but the first copy are redundant. Any other failure to listen is reported on standard
+error and in STAND_IN_RECORD, with status 1.
 )";
 
 #ifdef _WIN32
@@ -116,6 +124,10 @@ constexpr auto kRequestTimeLimit = std::chrono::seconds(5);
 // More than any selection's request: a peer that sends more is not a launcher.
 constexpr std::size_t kLargestRequest = std::size_t{256} << 20;
 constexpr auto kAcceptRetryPause = std::chrono::milliseconds(100);
+// So many connections are served at once, each within the bounds above. A few keep a stalled peer
+// from holding up the launchers behind it; more would let a flood of connections take as much
+// memory as it likes, while the rest wait in the listener's queue, where they cost nothing.
+constexpr int kConnectionsAtOnce = 4;
 
 struct Settings {
   bool listen = true;
@@ -179,7 +191,9 @@ std::optional<Settings> ReadSettings() {
 }
 
 void AppendToFile(const std::string& path, const std::string& bytes) {
+  static std::mutex writing;  // Each connection's bytes whole, one after the other.
   if (!path.empty()) {
+    const std::lock_guard<std::mutex> lock(writing);
     std::ofstream(path, std::ios::binary | std::ios::app) << bytes;
   }
 }
@@ -371,6 +385,54 @@ bool Serve(Socket connection, const Settings& settings) {
   }
 }
 
+// Serves the connections on kConnectionsAtOnce threads: each waits for a connection in turn, and
+// serves it alone.
+class Service {
+ public:
+  Service(Socket listener, const Settings& settings, Clock::time_point deadline)
+      : listener_(listener), settings_(settings), deadline_(deadline) {}
+
+  // Returns once `settings.requests` connections have been served, or at the deadline. True when
+  // every one of them was served as configured.
+  bool Run() {
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kConnectionsAtOnce; ++i) {
+      threads.emplace_back([this] { ServeConnections(); });
+    }
+    for (std::thread& thread : threads) {
+      thread.join();
+    }
+    return all_served_ && accepted_ == settings_.requests;
+  }
+
+ private:
+  void ServeConnections() {
+    for (;;) {
+      std::unique_lock<std::timed_mutex> turn(accepting_, deadline_);
+      if (!turn.owns_lock() || accepted_ == settings_.requests) {
+        return;
+      }
+      const Socket connection = Accept(listener_, deadline_);
+      if (connection == kInvalidSocket) {
+        return;
+      }
+      ++accepted_;
+      turn.unlock();
+      if (!MayHandOverDocuments(connection) || !Serve(connection, settings_)) {
+        all_served_ = false;
+      }
+      CloseSocket(connection);
+    }
+  }
+
+  const Socket listener_;
+  const Settings& settings_;
+  const Clock::time_point deadline_;
+  std::timed_mutex accepting_;
+  long accepted_ = 0;  // Under `accepting_`.
+  std::atomic<bool> all_served_{true};
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -415,16 +477,7 @@ int main(int argc, char** argv) {
   std::error_code unknown;
   AppendToFile(settings.ready_file, std::filesystem::current_path(unknown).string());
 
-  bool all_served = true;
-  long served = 0;
-  for (; served < settings.requests; ++served) {
-    const Socket connection = Accept(listener, deadline);
-    if (connection == kInvalidSocket) {
-      break;
-    }
-    all_served = Serve(connection, settings) && all_served;
-    CloseSocket(connection);
-  }
+  const bool all_served = Service(listener, settings, deadline).Run();
   CloseSocket(listener);
-  return all_served && served == settings.requests ? 0 : 1;
+  return all_served ? 0 : 1;
 }

@@ -1,5 +1,6 @@
 // The time a thumbnail takes on the host: reading a structure from its bytes (already in memory,
-// as the handler has them once it has read its stream), and drawing it at each size given.
+// as the handler has them once it has read its stream) and telling what each atom is, and
+// choosing the view and drawing it at each size given.
 //   thumbnail_speed FILE RUNS CX...
 // Prints the median milliseconds of the reading, then of the drawing at each CX, over RUNS runs.
 
@@ -11,8 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "thumbnails/meaning.h"
 #include "thumbnails/picture.h"
 #include "thumbnails/structure.h"
+#include "thumbnails/view.h"
 
 namespace {
 
@@ -40,15 +43,15 @@ int main(int argc, char** argv) {
   std::ifstream in(argv[1], std::ios::binary);
   const std::string file((std::istreambuf_iterator<char>(in)), {});
   const int runs = std::stoi(argv[2]);
-  Atoms atoms;
-  std::printf("%.2f", MedianMilliseconds(runs, [&] { atoms = ReadStructure(file); }));
+  std::vector<Shown> atoms;
+  std::printf("%.2f", MedianMilliseconds(runs, [&] { atoms = AtomsToShow(ReadStructure(file)); }));
   if (atoms.empty()) {
     std::fputs("\nthumbnail_speed: no structure\n", stderr);
     return 1;
   }
   for (int i = 3; i < argc; ++i) {
     const int cx = std::stoi(argv[i]);
-    std::printf(" %.2f", MedianMilliseconds(runs, [&] { DrawAtoms(atoms, cx); }));
+    std::printf(" %.2f", MedianMilliseconds(runs, [&] { DrawAtoms(atoms, ViewOf(atoms), cx); }));
   }
   std::printf("\n");
   return 0;

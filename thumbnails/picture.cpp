@@ -3,108 +3,53 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <gemmi/eig3.hpp>
 #include <gemmi/elem.hpp>
+#include <iterator>
 #include <limits>
 
 namespace {
 
-struct Vector {
-  double x = 0, y = 0, z = 0;
-};
+// The colours of the elements in Jmol's table, which molecular graphics at large follow, from
+// hydrogen to meitnerium; it has none for the elements beyond.
+constexpr std::uint32_t kElementColours[] = {
+    0xFFFFFF, 0xD9FFFF, 0xCC80FF, 0xC2FF00, 0xFFB5B5, 0x909090, 0x3050F8, 0xFF0D0D,  // H-O
+    0x90E050, 0xB3E3F5, 0xAB5CF2, 0x8AFF00, 0xBFA6A6, 0xF0C8A0, 0xFF8000, 0xFFFF30,  // F-S
+    0x1FF01F, 0x80D1E3, 0x8F40D4, 0x3DFF00, 0xE6E6E6, 0xBFC2C7, 0xA6A6AB, 0x8A99C7,  // Cl-Cr
+    0x9C7AC7, 0xE06633, 0xF090A0, 0x50D050, 0xC88033, 0x7D80B0, 0xC28F8F, 0x668F8F,  // Mn-Ge
+    0xBD80E3, 0xFFA100, 0xA62929, 0x5CB8D1, 0x702EB0, 0x00FF00, 0x94FFFF, 0x94E0E0,  // As-Zr
+    0x73C2C9, 0x54B5B5, 0x3B9E9E, 0x248F8F, 0x0A7D8C, 0x006985, 0xC0C0C0, 0xFFD98F,  // Nb-Cd
+    0xA67573, 0x668080, 0x9E63B5, 0xD47A00, 0x940094, 0x429EB0, 0x57178F, 0x00C900,  // In-Ba
+    0x70D4FF, 0xFFFFC7, 0xD9FFC7, 0xC7FFC7, 0xA3FFC7, 0x8FFFC7, 0x61FFC7, 0x45FFC7,  // La-Gd
+    0x30FFC7, 0x1FFFC7, 0x00FF9C, 0x00E675, 0x00D452, 0x00BF38, 0x00AB24, 0x4DC2FF,  // Tb-Hf
+    0x4DA6FF, 0x2194D6, 0x267DAB, 0x266696, 0x175487, 0xD0D0E0, 0xFFD123, 0xB8B8D0,  // Ta-Hg
+    0xA6544D, 0x575961, 0x9E4FB5, 0xAB5C00, 0x754F45, 0x428296, 0x420066, 0x007D00,  // Tl-Ra
+    0x70ABFA, 0x00BAFF, 0x00A1FF, 0x008FFF, 0x0080FF, 0x006BFF, 0x545CF2, 0x785CE3,  // Ac-Cm
+    0x8A4FE3, 0xA136D4, 0xB31FD4, 0xB31FBA, 0xB30DA6, 0xBD0D87, 0xC70066, 0xCC0059,  // Bk-Rf
+    0xD1004F, 0xD90045, 0xE00038, 0xE6002E, 0xEB0026};                               // Db-Mt
+// An element that none can tell, or that the table lacks: a neutral grey, lighter than carbon's.
+constexpr std::uint32_t kUnknownElement = 0xC8C8C8;
 
-double Dot(const Vector& a, const Vector& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+// The polymer chains' colours, in turn: hues far apart, neither pale nor grey, and none that a
+// ligand's carbon has.
+constexpr std::uint32_t kChainColours[] = {0x4E8FD9, 0xF28E2B, 0x59A14F, 0xE15759,
+                                           0x8F6BC9, 0x2BB3C0, 0xE8C33A, 0xA0704F};
+constexpr std::uint32_t kLigandCarbon = 0xF25BD0;
 
-Vector Cross(const Vector& a, const Vector& b) {
-  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-
-// The usual (CPK) colours of the elements of molecules, in the shades that molecular graphics
-// programs share; any other element in one colour that stands out.
-std::uint32_t ColourOf(int element) {
-  switch (element) {
-    case 1:
-      return 0xFFFFFF;  // H
-    case 5:
-      return 0xFFB5B5;  // B
-    case 6:
-      return 0x909090;  // C
-    case 7:
-      return 0x3050F8;  // N
-    case 8:
-      return 0xFF0D0D;  // O
-    case 9:
-      return 0x90E050;  // F
-    case 11:
-      return 0xAB5CF2;  // Na
-    case 12:
-      return 0x8AFF00;  // Mg
-    case 14:
-      return 0xF0C8A0;  // Si
-    case 15:
-      return 0xFF8000;  // P
-    case 16:
-      return 0xFFFF30;  // S
-    case 17:
-      return 0x1FF01F;  // Cl
-    case 19:
-      return 0x8F40D4;  // K
-    case 20:
-      return 0x3DFF00;  // Ca
-    case 26:
-      return 0xE06633;  // Fe
-    case 29:
-      return 0xC88033;  // Cu
-    case 30:
-      return 0x7D80B0;  // Zn
-    case 34:
-      return 0xFFA100;  // Se
-    case 35:
-      return 0xA62929;  // Br
-    case 53:
-      return 0x940094;  // I
-    default:
-      return 0xFF1493;
+std::uint32_t ColourOf(const Shown& atom, bool with_polymer) {
+  if (with_polymer && atom.part == Part::kPolymer) {
+    return kChainColours[static_cast<std::size_t>(atom.chain) % std::size(kChainColours)];
   }
+  if (with_polymer && atom.part == Part::kLigand && atom.element == 6) {
+    return kLigandCarbon;
+  }
+  return atom.element >= 1 && static_cast<std::size_t>(atom.element) <= std::size(kElementColours)
+             ? kElementColours[atom.element - 1]
+             : kUnknownElement;
 }
 
 // Van der Waals radii: the spheres of a space-filling model.
 double RadiusOf(int element) {
   return gemmi::vdw_radius(static_cast<gemmi::El>(element >= 1 && element <= 118 ? element : 0));
-}
-
-// The structure's principal axes, its largest spread first, as a right-handed frame (a mirror
-// image would show the other enantiomer): x to the right, y up, and z towards the viewer, who
-// looks along the axis of least spread. Each of the first two points to where the structure
-// reaches farther, so that however a file turns a structure, it shows the same way.
-std::array<Vector, 3> Axes(const std::vector<Vector>& points) {
-  gemmi::SMat33<double> spread{0, 0, 0, 0, 0, 0};
-  for (const Vector& p : points) {
-    spread.u11 += p.x * p.x;
-    spread.u22 += p.y * p.y;
-    spread.u33 += p.z * p.z;
-    spread.u12 += p.x * p.y;
-    spread.u13 += p.x * p.z;
-    spread.u23 += p.y * p.z;
-  }
-  double values[3];
-  const gemmi::Mat33 vectors = gemmi::eigen_decomposition(spread, values);  // ascending
-  std::array<Vector, 3> axes;
-  for (std::size_t i = 0; i < 2; ++i) {
-    const std::size_t column = 2 - i;
-    Vector axis{vectors[0][column], vectors[1][column], vectors[2][column]};
-    double skew = 0;
-    for (const Vector& p : points) {
-      const double along = Dot(p, axis);
-      skew += along * along * along;
-    }
-    if (skew < 0) {
-      axis = {-axis.x, -axis.y, -axis.z};
-    }
-    axes[i] = axis;
-  }
-  axes[2] = Cross(axes[0], axes[1]);
-  return axes;
 }
 
 struct Sphere {
@@ -205,34 +150,20 @@ std::uint32_t Byte(double value) {
 
 }  // namespace
 
-Picture DrawAtoms(const Atoms& atoms, int longer_side) {
-  // An even sample of a large structure; every atom of a smaller one.
+Picture DrawAtoms(const std::vector<Shown>& atoms, const View& view, int longer_side) {
+  const bool with_polymer = std::any_of(
+      atoms.begin(), atoms.end(), [](const Shown& atom) { return atom.part == Part::kPolymer; });
+  // An even sample of a large structure; every atom of a smaller one. In the view's frame, in
+  // Ångström, and the extent of the spheres in it.
   const std::size_t drawn = std::min(atoms.size(), kMostAtomsDrawn);
-  std::vector<const Atom*> sample(drawn);
-  for (std::size_t i = 0; i < drawn; ++i) {
-    sample[i] = &atoms[i * atoms.size() / drawn];
-  }
-  Vector centre;
-  for (const Atom* atom : sample) {
-    centre = {centre.x + atom->x, centre.y + atom->y, centre.z + atom->z};
-  }
-  const double count = static_cast<double>(drawn);
-  centre = {centre.x / count, centre.y / count, centre.z / count};
-  std::vector<Vector> points;
-  points.reserve(drawn);
-  for (const Atom* atom : sample) {
-    points.push_back({atom->x - centre.x, atom->y - centre.y, atom->z - centre.z});
-  }
-  const std::array<Vector, 3> axes = Axes(points);
-
-  // In the structure's frame, in Ångström, and the extent of the spheres in it.
   std::vector<Sphere> spheres;
   spheres.reserve(drawn);
   double left = INFINITY, right = -INFINITY, bottom = INFINITY, top = -INFINITY;
   for (std::size_t i = 0; i < drawn; ++i) {
-    const Sphere sphere = {Dot(points[i], axes[0]), Dot(points[i], axes[1]),
-                           Dot(points[i], axes[2]), RadiusOf(sample[i]->element),
-                           ColourOf(sample[i]->element)};
+    const Shown& atom = atoms[i * atoms.size() / drawn];
+    const Vector p = {atom.x - view.centre.x, atom.y - view.centre.y, atom.z - view.centre.z};
+    const Sphere sphere = {Dot(p, view.axes[0]), Dot(p, view.axes[1]), Dot(p, view.axes[2]),
+                           RadiusOf(atom.element), ColourOf(atom, with_polymer)};
     left = std::min(left, sphere.x - sphere.radius);
     right = std::max(right, sphere.x + sphere.radius);
     bottom = std::min(bottom, sphere.y - sphere.radius);

@@ -1,5 +1,8 @@
-// The thumbnail of a structure: its atoms as shaded spheres in their elements' colours, seen
-// along the structure's axis of least spread, on a transparent background.
+// The picture of a structure: its atoms as shaded spheres, seen in a view, on a transparent
+// background. Where there is a polymer, each of its chains has a colour of its own, over all its
+// atoms, and a ligand's carbon one that no chain has, so that chains are told apart and a bound
+// drug stands out; every other atom, and every atom of a structure without a polymer, has its
+// element's colour.
 
 #ifndef THUMBNAILS_PICTURE_H_
 #define THUMBNAILS_PICTURE_H_
@@ -7,7 +10,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "thumbnails/structure.h"
+#include "thumbnails/meaning.h"
+#include "thumbnails/view.h"
 
 struct Picture {
   int width = 0;
@@ -22,9 +26,9 @@ struct Picture {
 // at a large size, or many atoms in one place.)
 inline constexpr std::size_t kMostAtomsDrawn = 200000;
 
-// The picture of `atoms` (at least one) in their own aspect ratio, the longer side `longer_side`
-// pixels (at least 1), filled but for a margin that keeps every sphere whole. The same atoms
-// give the same bits.
-Picture DrawAtoms(const Atoms& atoms, int longer_side);
+// The picture of `atoms` (at least one) seen in `view`, in their own aspect ratio, the longer side
+// `longer_side` pixels (at least 1), filled but for a margin that keeps every sphere whole. The
+// same atoms give the same bits.
+Picture DrawAtoms(const std::vector<Shown>& atoms, const View& view, int longer_side);
 
 #endif  // THUMBNAILS_PICTURE_H_

@@ -80,8 +80,8 @@ Format FormatOf(std::string_view file) {
   return AtomRecords(file);
 }
 
-Atoms Read(std::string_view file) {
-  switch (FormatOf(file)) {
+Structure Read(Format format, std::string_view file) {
+  switch (format) {
     case Format::kCif:
       return ReadCif(file);
     case Format::kMol:
@@ -100,23 +100,52 @@ Atoms Read(std::string_view file) {
   return {};
 }
 
+// Whether the first model of `file`, the beginning of a longer one, lies whole within it. A reader
+// of a format that counts its atoms finds out for itself, and no CIF can tell.
+bool HoldsFirstModel(Format format, std::string_view file) {
+  if (format == Format::kCif) {
+    return false;
+  }
+  if (format != Format::kPdb && format != Format::kPqr) {
+    return true;
+  }
+  Lines lines(file);
+  for (std::string_view line; lines.Next(&line);) {
+    if (text::EndsModel(line)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
-Atoms ReadStructure(std::string_view file) {
-  if (file.size() > kMaxFileBytes) {
+Structure ReadStructure(std::string_view file) {
+  const bool cut = file.size() > kMaxFileBytes;
+  if (cut) {
+    // Whole lines only: a line cut short may still read as a shorter number.
+    const std::size_t end = file.rfind('\n', kMaxFileBytes - 1);
+    file = file.substr(0, end == std::string_view::npos ? 0 : end + 1);
+  }
+  const Format format = FormatOf(file);
+  if (cut && !HoldsFirstModel(format, file)) {
     return {};
   }
-  Atoms atoms;
+  Structure structure;
   try {
-    atoms = Read(file);
+    structure = Read(format, file);
   } catch (const std::exception&) {
     return {};
   }
   // No structure reaches a tenth of a millimetre: a coordinate beyond is a broken file's.
   constexpr double kFarthest = 1e6;
-  const bool sound = std::all_of(atoms.begin(), atoms.end(), [](const Atom& atom) {
-    return std::abs(atom.x) <= kFarthest && std::abs(atom.y) <= kFarthest &&
-           std::abs(atom.z) <= kFarthest;
-  });
-  return sound ? atoms : Atoms();
+  const bool sound =
+      std::all_of(structure.atoms.begin(), structure.atoms.end(), [](const Atom& atom) {
+        return std::abs(atom.x) <= kFarthest && std::abs(atom.y) <= kFarthest &&
+               std::abs(atom.z) <= kFarthest;
+      });
+  if (!sound) {
+    return {};
+  }
+  return structure;
 }

@@ -1,35 +1,75 @@
-// A molecular structure as its thumbnail needs it: where each atom is and which element it is,
-// read from the bytes of a file in one of the coordinate formats. Explorer hands a thumbnail
-// handler the file's content and never its name, so the format is told by the content alone.
+// A molecular structure as a file holds it: where each atom is, its name and element where the file
+// states them, and the residue, chain and segment it belongs to, read from the bytes of a file in
+// one of the coordinate formats. What each atom is (thumbnails/meaning.h) is worked out after.
+// Explorer hands a thumbnail handler the file's content and never its name, so the format is told
+// by the content alone.
 
 #ifndef THUMBNAILS_STRUCTURE_H_
 #define THUMBNAILS_STRUCTURE_H_
 
+#include <algorithm>
 #include <cstddef>
+#include <optional>
 #include <string_view>
 #include <vector>
 
+// A name as a file gives it to an atom, a residue, a chain or a segment: its first 7 characters
+// (files give 4 or 5), kept in place, as a structure has hundreds of thousands of them.
+class Name {
+ public:
+  Name() = default;
+  Name(std::string_view text) : size_(static_cast<unsigned char>(std::min(text.size(), kMost))) {
+    text.copy(text_, size_);
+  }
+  std::string_view view() const { return {text_, size_}; }
+
+ private:
+  static constexpr std::size_t kMost = 7;
+  char text_[kMost] = {};
+  unsigned char size_ = 0;
+};
+
+struct Residue {
+  Name name;                   // "ALA", "TIP3", "Cl"; empty where the format names none.
+  std::optional<long> number;  // Where the file numbers it.
+  Name chain;                  // The chain identifier (the author's, in mmCIF); empty if none.
+  Name segment;                // PDB's columns 73-76, as CHARMM and NAMD write them.
+  bool after_ter = false;      // A TER record lies between it and the atoms before it.
+};
+
 struct Atom {
   double x = 0, y = 0, z = 0;  // Ångström
-  int element = 0;             // The atomic number; 0 where the file does not tell.
+  int element = 0;             // The atomic number the file states; 0 where it states none.
+  Name name;                   // "CA", "HG1", "OW"; empty where the format names none.
+  std::size_t residue = 0;     // Its index in Structure::residues.
 };
-using Atoms = std::vector<Atom>;
 
-// The largest file that is read: beyond it, whatever the content, there is no thumbnail.
+struct Structure {
+  std::vector<Atom> atoms;
+  // In the file's order; a residue's atoms follow one another. A format without residues has
+  // one, unnamed, for all its atoms.
+  std::vector<Residue> residues;
+};
+
+// The largest part of a file that is read.
 inline constexpr std::size_t kMaxFileBytes = 64u << 20;
 
-// The atoms of the first model, frame or record of a PDB, PQR, mmCIF or CIF, GRO, XYZ, or MOL or
-// SD file, in the file's order. Empty when the bytes are none of these or hold no atom, or a
-// coordinate that is not a number or lies beyond a million Ångström.
-Atoms ReadStructure(std::string_view file);
+// The atoms of the first model, frame or record of a PDB, PQR, mmCIF or CIF (atom sites or a
+// ligand dictionary's coordinates), GRO, XYZ, or MOL or SD file, in the file's order. Empty when
+// the bytes are none of these or hold no atom, or a coordinate that is not a number or lies
+// beyond a million Ångström. A `file` longer than kMaxFileBytes is taken for the beginning of a
+// longer one: its first kMaxFileBytes are read, and give atoms only where they hold the whole
+// first model, as a PDB or PQR file shows by its ENDMDL or END, and the other formats, but CIF, by
+// their atom counts.
+Structure ReadStructure(std::string_view file);
 
 // The readers themselves, for a file known to be of their format. Each throws std::runtime_error
 // where the bytes do not hold what the format promises.
-Atoms ReadPdb(std::string_view file);  // fixed columns, by gemmi
-Atoms ReadCif(std::string_view file);  // mmCIF, or a small-molecule CIF, by gemmi
-Atoms ReadPqr(std::string_view file);  // fields separated by white space
-Atoms ReadGro(std::string_view file);
-Atoms ReadXyz(std::string_view file);
-Atoms ReadMol(std::string_view file);  // MOL and SD, V2000 and V3000
+Structure ReadPdb(std::string_view file);  // fixed columns
+Structure ReadCif(std::string_view file);  // mmCIF, small-molecule CIF or a dictionary, by gemmi
+Structure ReadPqr(std::string_view file);  // fields separated by white space
+Structure ReadGro(std::string_view file);
+Structure ReadXyz(std::string_view file);
+Structure ReadMol(std::string_view file);  // MOL and SD, V2000 and V3000
 
 #endif  // THUMBNAILS_STRUCTURE_H_

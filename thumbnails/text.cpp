@@ -1,6 +1,5 @@
 #include "thumbnails/text.h"
 
-#include <cctype>
 #include <charconv>
 #include <gemmi/elem.hpp>
 #include <stdexcept>
@@ -71,7 +70,9 @@ bool IsAtomRecord(std::string_view line) {
   return StartsWith(line, "ATOM") || StartsWith(line, "HETATM");
 }
 
-bool EndsModel(std::string_view line) { return StartsWith(line, "ENDMDL"); }
+bool EndsModel(std::string_view line) {
+  return StartsWith(line, "ENDMDL") || (StartsWith(line, "END") && Trim(line.substr(3)).empty());
+}
 
 std::string_view Trim(std::string_view text) {
   while (!text.empty() && IsSpace(text.front())) {
@@ -128,21 +129,6 @@ int ElementOfSymbol(std::string_view symbol) {
   const std::string_view letters = Letters(Trim(symbol));
   const int two = letters.size() == 2 ? Element(letters) : 0;
   return two ? two : letters.empty() ? 0 : Element(letters.substr(0, 1));
-}
-
-int ElementOfName(std::string_view name, std::string_view residue) {
-  name = Trim(name);
-  // Old files put a hydrogen's number first: 1HB.
-  while (!name.empty() && std::isdigit(static_cast<unsigned char>(name.front()))) {
-    name.remove_prefix(1);
-  }
-  const std::string_view letters = Letters(name);
-  if (letters.size() == 2 && Element(letters) &&
-      (std::islower(static_cast<unsigned char>(letters[1])) || name == Trim(residue) ||
-       std::string_view("ABGDEZH").find(letters[1]) == std::string_view::npos)) {
-    return Element(letters);
-  }
-  return letters.empty() ? 0 : Element(letters.substr(0, 1));
 }
 
 }  // namespace text

@@ -24,7 +24,8 @@ class Lines {
 bool StartsWith(std::string_view text, std::string_view start);
 // Whether `line` is an atom record of a PDB or PQR file, ATOM or HETATM.
 bool IsAtomRecord(std::string_view line);
-// Whether `line` ends the first model of a PDB or PQR file.
+// Whether `line` ends the first model of a PDB or PQR file: ENDMDL, or END, which ends each frame
+// of a trajectory as VMD writes it.
 bool EndsModel(std::string_view line);
 
 std::string_view Trim(std::string_view text);
@@ -42,12 +43,6 @@ double RequiredNumber(std::string_view field);
 // The atomic number of an element symbol in any case, with anything after it ("Cl", "CL", "Fe3+",
 // "O2-"); 0 where it names no element.
 int ElementOfSymbol(std::string_view symbol);
-// The atomic number of the element of an atom named as PDB files name them, where no element is
-// given: the first letter ("CA" is an alpha carbon, "HG1" a hydrogen), but two letters where the
-// second is lower case ("Cl1"), the name is its residue's (the ions "NA", "CL"), or the second
-// letter is none of the remoteness letters A, B, G, D, E, Z, H ("CL", "BR", "FE").
-int ElementOfName(std::string_view name, std::string_view residue);
-
 }  // namespace text
 
 #endif  // THUMBNAILS_TEXT_H_

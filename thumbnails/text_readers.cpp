@@ -1,4 +1,5 @@
-// The readers of the formats that gemmi does not read, each from its own definition.
+// The readers of the formats of fixed columns and of fields, each from its own definition: PDB,
+// PQR, GRO, XYZ, and MOL and SD.
 
 #include <algorithm>
 #include <stdexcept>
@@ -17,13 +18,31 @@ using text::StartsWith;
 
 // An atom count from the file itself, which may lie: room is made for no more atoms than its
 // remaining bytes could hold at `least_bytes` a line.
-long Count(std::string_view field, std::size_t bytes, std::size_t least_bytes, Atoms* atoms) {
+long Count(std::string_view field, std::size_t bytes, std::size_t least_bytes,
+           Structure* structure) {
   const std::optional<long> count = text::Integer(field);
   if (!count || *count < 0) {
     throw std::runtime_error("no atom count");
   }
-  atoms->reserve(std::min(static_cast<std::size_t>(*count), bytes / least_bytes));
+  structure->atoms.reserve(std::min(static_cast<std::size_t>(*count), bytes / least_bytes));
   return *count;
+}
+
+// A structure of formats that know no residues: one, unnamed, for every atom.
+Structure Molecule() { return {{}, {Residue()}}; }
+
+// Whether the next atom begins a residue: at the first, after a TER record, and where `key`, the
+// columns or fields that tell the file's residues apart, differs from the atom before's.
+bool BeginsResidue(const Structure& structure, bool after_ter, std::string_view key,
+                   std::string_view* last_key) {
+  const bool begins = structure.residues.empty() || after_ter || key != *last_key;
+  *last_key = key;
+  return begins;
+}
+
+// The span of `line` from the start of `first` to the end of `last`, fields of it.
+std::string_view Span(std::string_view first, std::string_view last) {
+  return {first.data(), static_cast<std::size_t>(last.data() + last.size() - first.data())};
 }
 
 // One atom of a V3000 atom block: "index type x y z ...", after "M  V30 ".
@@ -33,13 +52,17 @@ Atom V3000Atom(std::string_view entry) {
     throw std::runtime_error("a short V3000 atom");
   }
   // A list of elements ("[N,O]") or a pseudo-atom names no one element.
-  return {RequiredNumber(fields[2]), RequiredNumber(fields[3]), RequiredNumber(fields[4]),
-          text::ElementOfSymbol(fields[1].front() == '[' ? "" : fields[1])};
+  return {RequiredNumber(fields[2]),
+          RequiredNumber(fields[3]),
+          RequiredNumber(fields[4]),
+          text::ElementOfSymbol(fields[1].front() == '[' ? "" : fields[1]),
+          {},
+          0};
 }
 
-Atoms ReadV3000(Lines* lines) {
+Structure ReadV3000(Lines* lines) {
   constexpr std::string_view kEntry = "M  V30 ";
-  Atoms atoms;
+  Structure structure = Molecule();
   bool in_atoms = false;
   std::string entry;
   for (std::string_view line = lines->Required(); !StartsWith(line, "M  END");
@@ -57,9 +80,9 @@ Atoms ReadV3000(Lines* lines) {
     if (trimmed == "BEGIN ATOM") {
       in_atoms = true;
     } else if (trimmed == "END ATOM") {
-      return atoms;
+      return structure;
     } else if (in_atoms) {
-      atoms.push_back(V3000Atom(trimmed));
+      structure.atoms.push_back(V3000Atom(trimmed));
     }
     entry.clear();
   }
@@ -68,10 +91,55 @@ Atoms ReadV3000(Lines* lines) {
 
 }  // namespace
 
-Atoms ReadPqr(std::string_view file) {
-  Atoms atoms;
+Structure ReadPdb(std::string_view file) {
+  // ATOM and HETATM records: the atom's name in columns 13-16, the residue's in 18-21 (CHARMM's
+  // take four: TIP3, POPC), the chain in 22, the residue number in 23-26 and its insertion code
+  // in 27, x, y and z in 31-54, the segment in 73-76 and the element in 77-78. Files in the layout
+  // of 1993 hold the entry's code and the line's serial number in 73-80 instead: no letters,
+  // where an element would be. The first model ends with ENDMDL, a frame of a trajectory with END.
+  Structure structure;
+  structure.atoms.reserve(static_cast<std::size_t>(std::count(file.begin(), file.end(), '\n')));
+  bool after_ter = false;
+  std::string_view last_key, last_segment;
   Lines lines(file);
   for (std::string_view line; lines.Next(&line) && !text::EndsModel(line);) {
+    if (StartsWith(line, "TER")) {
+      after_ter = !structure.atoms.empty();
+      continue;
+    }
+    if (!text::IsAtomRecord(line)) {
+      continue;
+    }
+    if (line.size() < 54) {
+      throw std::runtime_error("a short atom record");
+    }
+    const std::string_view segment = Columns(line, 72, 76);
+    if (BeginsResidue(structure, after_ter || segment != last_segment, Columns(line, 17, 27),
+                      &last_key)) {
+      structure.residues.push_back(
+          {text::Trim(Columns(line, 17, 21)), text::Integer(Columns(line, 22, 26)),
+           text::Trim(Columns(line, 21, 22)), text::Trim(segment), after_ter});
+    }
+    last_segment = segment;
+    after_ter = false;
+    structure.atoms.push_back(
+        {RequiredNumber(Columns(line, 30, 38)), RequiredNumber(Columns(line, 38, 46)),
+         RequiredNumber(Columns(line, 46, 54)), text::ElementOfSymbol(Columns(line, 76, 78)),
+         text::Trim(Columns(line, 12, 16)), structure.residues.size() - 1});
+  }
+  return structure;
+}
+
+Structure ReadPqr(std::string_view file) {
+  Structure structure;
+  bool after_ter = false;
+  std::string_view last_key;
+  Lines lines(file);
+  for (std::string_view line; lines.Next(&line) && !text::EndsModel(line);) {
+    if (StartsWith(line, "TER")) {
+      after_ter = !structure.atoms.empty();
+      continue;
+    }
     if (!text::IsAtomRecord(line)) {
       continue;
     }
@@ -88,23 +156,31 @@ Atoms ReadPqr(std::string_view file) {
       throw std::runtime_error("a short PQR record");
     }
     const std::size_t x = fields.size() - 5;
-    atoms.push_back({RequiredNumber(fields[x]), RequiredNumber(fields[x + 1]),
-                     RequiredNumber(fields[x + 2]),
-                     element.empty() ? text::ElementOfName(fields[2], fields[3])
-                                     : text::ElementOfSymbol(element)});
+    if (BeginsResidue(structure, after_ter, Span(fields[3], fields[x - 1]), &last_key)) {
+      structure.residues.push_back({fields[3],
+                                    text::Integer(fields[x - 1]),
+                                    x > 5 ? fields[4] : std::string_view(),
+                                    {},
+                                    after_ter});
+    }
+    after_ter = false;
+    structure.atoms.push_back({RequiredNumber(fields[x]), RequiredNumber(fields[x + 1]),
+                               RequiredNumber(fields[x + 2]), text::ElementOfSymbol(element),
+                               fields[2], structure.residues.size() - 1});
   }
-  return atoms;
+  return structure;
 }
 
-Atoms ReadGro(std::string_view file) {
+Structure ReadGro(std::string_view file) {
   // A title, the atom count, and a line per atom: residue number and name, atom name and number
   // in fields of 5 columns, then x, y and z in nanometres, in fields as wide as the distance
   // between their decimal points (8 columns, "%8.3f", unless written more precisely).
   constexpr std::size_t kCoordinates = 20;
-  Atoms atoms;
+  Structure structure;
+  std::string_view last_key;
   Lines lines(file);
   lines.Required();
-  const long count = Count(lines.Required(), file.size(), 45, &atoms);
+  const long count = Count(lines.Required(), file.size(), 45, &structure);
   for (long i = 0; i < count; ++i) {
     const std::string_view line = lines.Required();
     const std::size_t first = line.find('.', kCoordinates);
@@ -117,18 +193,22 @@ Atoms ReadGro(std::string_view file) {
       return 10 * RequiredNumber(Columns(line, kCoordinates + axis * width,
                                          kCoordinates + (axis + 1) * width));
     };
-    atoms.push_back({coordinate(0), coordinate(1), coordinate(2),
-                     text::ElementOfName(Columns(line, 10, 15), Columns(line, 5, 10))});
+    if (BeginsResidue(structure, false, Columns(line, 0, 10), &last_key)) {
+      structure.residues.push_back(
+          {text::Trim(Columns(line, 5, 10)), text::Integer(Columns(line, 0, 5)), {}, {}, false});
+    }
+    structure.atoms.push_back({coordinate(0), coordinate(1), coordinate(2), 0,
+                               text::Trim(Columns(line, 10, 15)), structure.residues.size() - 1});
   }
-  return atoms;
+  return structure;
 }
 
-Atoms ReadXyz(std::string_view file) {
+Structure ReadXyz(std::string_view file) {
   // The atom count, a comment, and a line per atom: its element (a symbol, or an atomic number)
   // and x, y and z. Further frames follow.
-  Atoms atoms;
+  Structure structure = Molecule();
   Lines lines(file);
-  const long count = Count(lines.Required(), file.size(), 8, &atoms);
+  const long count = Count(lines.Required(), file.size(), 8, &structure);
   lines.Required();
   for (long i = 0; i < count; ++i) {
     const std::vector<std::string_view> fields = Fields(lines.Required());
@@ -136,15 +216,18 @@ Atoms ReadXyz(std::string_view file) {
       throw std::runtime_error("a short XYZ atom");
     }
     const std::optional<long> number = text::Integer(fields[0]);
-    atoms.push_back({RequiredNumber(fields[1]), RequiredNumber(fields[2]),
-                     RequiredNumber(fields[3]),
-                     number ? static_cast<int>(std::clamp(*number, 0L, 118L))
-                            : text::ElementOfSymbol(fields[0])});
+    structure.atoms.push_back({RequiredNumber(fields[1]),
+                               RequiredNumber(fields[2]),
+                               RequiredNumber(fields[3]),
+                               number ? static_cast<int>(std::clamp(*number, 0L, 118L))
+                                      : text::ElementOfSymbol(fields[0]),
+                               {},
+                               0});
   }
-  return atoms;
+  return structure;
 }
 
-Atoms ReadMol(std::string_view file) {
+Structure ReadMol(std::string_view file) {
   // Three lines of header and the counts line, whose version says how the atoms follow: V2000,
   // a line per atom of x, y and z in 10 columns each and the symbol in columns 32 to 34; V3000,
   // an atom block. An SD file is such records one after the other.
@@ -156,13 +239,16 @@ Atoms ReadMol(std::string_view file) {
   if (counts.find("V3000") != std::string_view::npos) {
     return ReadV3000(&lines);
   }
-  Atoms atoms;
-  const long count = Count(Columns(counts, 0, 3), file.size(), 34, &atoms);
+  Structure structure = Molecule();
+  const long count = Count(Columns(counts, 0, 3), file.size(), 34, &structure);
   for (long i = 0; i < count; ++i) {
     const std::string_view line = lines.Required();
-    atoms.push_back({RequiredNumber(Columns(line, 0, 10)), RequiredNumber(Columns(line, 10, 20)),
-                     RequiredNumber(Columns(line, 20, 30)),
-                     text::ElementOfSymbol(Columns(line, 31, 34))});
+    structure.atoms.push_back({RequiredNumber(Columns(line, 0, 10)),
+                               RequiredNumber(Columns(line, 10, 20)),
+                               RequiredNumber(Columns(line, 20, 30)),
+                               text::ElementOfSymbol(Columns(line, 31, 34)),
+                               {},
+                               0});
   }
-  return atoms;
+  return structure;
 }

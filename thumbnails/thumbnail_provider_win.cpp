@@ -18,8 +18,8 @@
 #include <new>
 #include <string>
 
-#include "thumbnails/picture.h"
 #include "thumbnails/structure.h"
+#include "thumbnails/thumbnail.h"
 #include "thumbnails/whole_stream.h"
 
 namespace {
@@ -45,14 +45,14 @@ class ServerReference {
   ServerReference& operator=(const ServerReference&) = delete;
 };
 
-// The whole stream, from where it stands (its beginning, as it is handed over), in `bytes`.
+// The stream, from where it stands (its beginning, as it is handed over), in `bytes`: the whole
+// of it, or of a larger one, its beginning and a read beyond, which ReadStructure takes for what
+// it is.
 HRESULT ReadAll(IStream* stream, std::string* bytes) {
   STATSTG status = {};
   if (SUCCEEDED(stream->Stat(&status, STATFLAG_NONAME))) {
-    if (status.cbSize.QuadPart > kMaxFileBytes) {
-      return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
-    }
-    bytes->reserve(static_cast<std::size_t>(status.cbSize.QuadPart));
+    bytes->reserve(static_cast<std::size_t>(
+        std::min<ULONGLONG>(status.cbSize.QuadPart, kMaxFileBytes + kStreamPiece)));
   }
   HRESULT result = S_OK;
   const auto read = [&](char* buffer, std::size_t size, std::size_t* got) {
@@ -61,15 +61,7 @@ HRESULT ReadAll(IStream* stream, std::string* bytes) {
     *got = count;
     return SUCCEEDED(result);
   };
-  switch (ReadWhole(read, bytes)) {
-    case StreamEnd::kWhole:
-      return S_OK;
-    case StreamEnd::kTooLarge:
-      return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
-    case StreamEnd::kFailed:
-      break;
-  }
-  return result;
+  return ReadWhole(read, bytes) == StreamEnd::kFailed ? result : S_OK;
 }
 
 // A 32-bit DIB section of `picture`, top-down.
@@ -137,8 +129,9 @@ class ThumbnailProvider final : public IInitializeWithStream, public IThumbnailP
     return S_OK;
   }
 
-  // The structure's picture, its longer side cx. Anything that is no structure, or larger than
-  // 64 MiB, gets an error and no bitmap; no exception leaves the DLL.
+  // The structure's picture, its longer side cx. Anything that is no structure, or of more than
+  // 64 MiB whose first model does not end within them, gets an error and no bitmap; no exception
+  // leaves the DLL.
   HRESULT STDMETHODCALLTYPE GetThumbnail(UINT cx, HBITMAP* bitmap, WTS_ALPHATYPE* alpha) override {
     if (!bitmap || !alpha) {
       return E_POINTER;
@@ -156,11 +149,12 @@ class ThumbnailProvider final : public IInitializeWithStream, public IThumbnailP
       if (FAILED(read)) {
         return read;
       }
-      const Atoms atoms = ReadStructure(file);
-      if (atoms.empty()) {
+      const std::optional<Picture> picture =
+          Thumbnail(file, static_cast<int>(std::min(cx, kLargestSide)));
+      if (!picture) {
         return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
       }
-      *bitmap = Bitmap(DrawAtoms(atoms, static_cast<int>(std::min(cx, kLargestSide))));
+      *bitmap = Bitmap(*picture);
     } catch (const std::bad_alloc&) {
       return E_OUTOFMEMORY;
     } catch (const std::exception&) {

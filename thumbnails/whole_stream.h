@@ -13,17 +13,19 @@
 
 enum class StreamEnd { kWhole, kTooLarge, kFailed };
 
+// The most that one read asks for.
+inline constexpr std::size_t kStreamPiece = 1 << 20;
+
 // Appends the stream's bytes to `bytes`, up to kMaxFileBytes and a read beyond.
 // `read(buffer, size, &got)` asks for up to `size` bytes and returns false where the read fails.
 template <typename Read>
 StreamEnd ReadWhole(Read&& read, std::string* bytes) {
-  constexpr std::size_t kPiece = 1 << 20;
   for (;;) {
     const std::size_t had = bytes->size();
-    bytes->resize(had + kPiece);
+    bytes->resize(had + kStreamPiece);
     std::size_t got = 0;
-    const bool read_well = read(bytes->data() + had, kPiece, &got);
-    bytes->resize(had + std::min(got, kPiece));
+    const bool read_well = read(bytes->data() + had, kStreamPiece, &got);
+    bytes->resize(had + std::min(got, kStreamPiece));
     if (!read_well) {
       return StreamEnd::kFailed;
     }

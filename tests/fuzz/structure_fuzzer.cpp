@@ -1,23 +1,32 @@
-// libFuzzer target for the thumbnails' readers, given whatever lies in a folder as Explorer gives
-// it: what comes back from the choice of format and its reader must be atoms to draw.
+// libFuzzer target for the thumbnails' readers and what they tell of each atom, given whatever lies
+// in a folder as Explorer gives it: what comes back must be atoms to draw.
 
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
+#include "thumbnails/meaning.h"
 #include "thumbnails/picture.h"
 #include "thumbnails/structure.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const Atoms atoms = ReadStructure(std::string_view(reinterpret_cast<const char*>(data), size));
-  for (const Atom& atom : atoms) {
+  const Structure structure =
+      ReadStructure(std::string_view(reinterpret_cast<const char*>(data), size));
+  for (const Atom& atom : structure.atoms) {
     if (!std::isfinite(atom.x) || !std::isfinite(atom.y) || !std::isfinite(atom.z) ||
-        atom.element < 0 || atom.element > 118) {
+        atom.element < 0 || atom.element > 118 || atom.residue >= structure.residues.size()) {
       __builtin_trap();
     }
   }
-  if (!atoms.empty() && DrawAtoms(atoms, 24).pixels.empty()) {
+  const std::vector<Shown> atoms = AtomsToShow(structure);
+  for (const Shown& atom : atoms) {
+    if (atom.element < 0 || atom.element > 118 ||
+        (atom.part == Part::kPolymer) != (atom.chain >= 0)) {
+      __builtin_trap();
+    }
+  }
+  if (!atoms.empty() && DrawAtoms(atoms, ViewOf(atoms), 24).pixels.empty()) {
     __builtin_trap();
   }
   return 0;

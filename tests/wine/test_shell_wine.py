@@ -43,6 +43,13 @@ INSTALL_FOLDER = "C:\\Program Files\\Orbedo"
 CLASS_ID = "{AB4AAF10-92E1-4AD1-A051-6225D83BEE1A}"
 THUMBNAIL_CLASS = "{F5CA85C4-2AE0-444B-B867-0854340D9B16}"
 THUMBNAIL_HANDLER = "ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}"
+# Real structures: PDB entries with chains, a ligand and crystal waters, a small protein without
+# element columns, and OpenMM's solvated protein and lipid bilayer (unpacked by tools/install-deps).
+OPENMM = "/opt/orbedo-test-data/python3-simtk/usr/lib/python3/dist-packages/openmm/app/data"
+REAL_FILES = ["/usr/share/RDKit/Contrib/CalcLigRMSD/data/6c83.pdb",
+              "/usr/share/RDKit/Contrib/CalcLigRMSD/data/5dt0.pdb",
+              "/usr/share/doc/mustang-testdata/examples/pdbs/1zaa1.pdb",
+              f"{OPENMM}/test.pdb", f"{OPENMM}/POPC.pdb"]
 MACHINE_SOFTWARE = "HKEY_LOCAL_MACHINE\\SOFTWARE"
 # What a verbose log says of the custom action that tells the shell, once it has run.
 SHELL_TOLD = r"Action ended [\d:]+: NotifyShell\. Return value 1\."
@@ -367,8 +374,9 @@ class ShellTest(RegistryTestCase):
                           if shown[file] != expected[file]], [])
 
     def test_structure_types_show_their_molecule_and_anything_else_the_icon(self):
-        # A molecule of Debian's, converted by Open Babel into each type the table marks; then
-        # bytes that are no structure, under those types' names.
+        # A molecule of Debian's, converted by Open Babel into each type the table marks; real
+        # files of Debian's packages, one of them in mmCIF as gemmi writes it; then bytes that are
+        # no structure, under those types' names.
         marked = [row for row in TYPES if row["thumbnail"] == "yes"]
         self.assertEqual(len(marked), 9)
         documents = []
@@ -377,6 +385,13 @@ class ShellTest(RegistryTestCase):
             subprocess.run(["obabel", "/usr/share/chemical-structures/drugs/diazepam.cml",
                             "-o" + row["ext"][1:], "-O", self.session.unix_path(documents[-1])],
                            check=True, capture_output=True)
+        for real in REAL_FILES:
+            with open(real, "rb") as file:
+                documents.append(self.make_document("real\\" + os.path.basename(real), file.read()))
+        documents.append(self.make_document("real\\5dt0.cif"))
+        subprocess.run(["gemmi", "convert", REAL_FILES[1], self.session.unix_path(documents[-1])],
+                       check=True)
+        pictured = len(documents)
         documents += [self.make_document("noise.pdb", random.Random(28).randbytes(5000)),
                       self.make_document("empty.cif"),
                       self.make_document("letter.sdf", b"Dear reader,\r\n\r\nHello.\r\n")]
@@ -386,7 +401,7 @@ class ShellTest(RegistryTestCase):
         shown = [(result, max(int(width), int(height)))
                  for result, width, height, _ in map(str.split, run.stdout.decode().splitlines())]
         # The others: ERROR_INVALID_DATA.
-        self.assertEqual(shown, [("0x00000000", 256)] * len(marked) + [("0x8007000d", 0)] * 3)
+        self.assertEqual(shown, [("0x00000000", 256)] * pictured + [("0x8007000d", 0)] * 3)
         # Only the marked types' ProgIDs name the handler.
         self.assertEqual(sorted(key for key in self.export(MACHINE_CLASSES)
                                 if key.endswith(THUMBNAIL_HANDLER.lower())),

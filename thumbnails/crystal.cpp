@@ -7,6 +7,7 @@
 #include <gemmi/elem.hpp>
 #include <limits>
 #include <map>
+#include <tuple>
 #include <utility>
 
 namespace {
@@ -14,8 +15,14 @@ namespace {
 // Beyond these the cell is not worked out (the asymmetric unit is drawn as it stands): the atoms
 // in one cell, and the images of them that the search for bonds looks at. Real crystals stay far
 // below (a zeolite's cell holds a few thousand atoms, the largest frameworks' some ten thousand).
-constexpr std::size_t kMostCellAtoms = 300000;
+constexpr std::size_t kMostCellAtoms = 200000;
 constexpr std::size_t kMostImages = 1000000;
+// Nor where its atoms are packed more densely than any real crystal's (diamond has 5.7 Å^3 to an
+// atom), or the search for bonds would look at more pairs of atoms than this, or an atom would
+// have more bonds: only a broken or hostile file.
+constexpr double kLeastVolumePerAtom = 2;
+constexpr std::size_t kMostPairs = 30000000;
+constexpr std::size_t kMostBonds = 48;
 // Two atoms are bonded where they are closer than this times the sum of their covalent radii:
 // enough for the bonds of metals and salts, whose radii are larger than covalent ones, and short
 // of the contacts between molecules (hydrogen bonds, stacking).
@@ -126,6 +133,17 @@ class Cell {
         }
       }
     }
+    if (crystal_.cell.volume < kLeastVolumePerAtom * static_cast<double>(atoms_.size())) {
+      return false;
+    }
+    // Each site's images in an order of their own, whatever the order of the operations: the
+    // asymmetric unit's atom first, the others by where they are.
+    const auto key = [](const CellAtom& atom) {
+      return std::make_tuple(atom.site, atom.operation != 0, std::lround(atom.where.x * 1e6),
+                             std::lround(atom.where.y * 1e6), std::lround(atom.where.z * 1e6));
+    };
+    std::sort(atoms_.begin(), atoms_.end(),
+              [&](const CellAtom& a, const CellAtom& b) { return key(a) < key(b); });
     return true;
   }
 
@@ -195,6 +213,7 @@ class Cell {
     each_image([&](const Image& image) { binned[next[bin(image.where)]++] = image; });
 
     bonds_.assign(atoms_.size(), {});
+    std::size_t pairs = 0;
     for (std::uint32_t i = 0; i < atoms_.size(); ++i) {
       int home[3];
       for (int a = 2, b = static_cast<int>(bin(atoms_[i].where)); a >= 0; --a) {
@@ -208,11 +227,18 @@ class Cell {
                                    static_cast<std::size_t>(y)) *
                                       static_cast<std::size_t>(bins[2]) +
                                   static_cast<std::size_t>(z);
+            pairs += starts[b + 1] - starts[b];
+            if (pairs > kMostPairs) {
+              return false;
+            }
             for (std::size_t k = starts[b]; k < starts[b + 1]; ++k) {
               Meet(i, binned[k]);
             }
           }
         }
+      }
+      if (bonds_[i].size() > kMostBonds) {
+        return false;
       }
     }
     return true;

@@ -36,7 +36,8 @@ struct Crystal {
 };
 
 // The atoms to draw, in Ångström, named by their sites' labels. Where the cell would hold too
-// many atoms to be worked out (more than a few hundred thousand), the asymmetric unit's.
+// many atoms to be worked out (more than 200,000), or holds them more densely than a real
+// crystal, the asymmetric unit's.
 std::vector<Atom> CrystalAtoms(const Crystal& crystal);
 
 // How many atoms of the crystal's cell overlap another (closer than any bond), as a space group's

@@ -168,15 +168,18 @@ std::string TakeLoops(std::string_view file, const std::vector<std::string_view>
       if (loop_tags.empty()) {
         Broken("a loop without tags");
       }
+      // Only a loop of one category is taken from gemmi's parser, whose document still has the
+      // values of any other.
+      const auto all_of = [&](std::string_view category) {
+        return std::all_of(loop_tags.begin(), loop_tags.end(),
+                           [&](std::string_view tag) { return StartsWithAnyCase(tag, category); });
+      };
       const std::vector<int> positions = Positions(loop_tags, tags);
       const bool taken =
-          !in_frame && blocks > 0 &&
+          !in_frame && blocks > 0 && all_of(tags.front().substr(0, tags.front().find('.') + 1)) &&
           std::all_of(positions.begin(), positions.begin() + static_cast<std::ptrdiff_t>(required),
                       [](int position) { return position >= 0; });
-      const bool replaced =
-          taken || std::any_of(skipped.begin(), skipped.end(), [&](std::string_view category) {
-            return StartsWithAnyCase(loop_tags.front(), category);
-          });
+      const bool replaced = taken || std::any_of(skipped.begin(), skipped.end(), all_of);
       std::vector<std::string_view> values(loop_tags.size());
       std::vector<std::string_view> wanted(tags.size(), "?");
       const std::size_t first = tokens.at();

@@ -17,13 +17,14 @@ using LoopRow = std::function<bool(std::size_t block, const std::string_view* va
 
 // Reads the tokens of `file` as gemmi's parser does (white space, comments, quoted values, text
 // fields between semicolons at the beginning of lines, loops, save frames). Each row of every
-// loop of a data block (not of a save frame) that has the first `required` of `tags` (full tags,
-// compared regardless of case) goes to `row` with the block's index, counting from 0; `row`
-// returns false to skip the rest of that loop. Returns `file` with the values of those loops, and
-// of the loops whose tags begin with one of `skipped`, replaced by a single row of "." each: the
-// tags and everything else stand, for gemmi's parser to read and check as before. Throws
-// std::runtime_error where the tokens are broken (a quote or text field left open, a loop whose
-// values do not fill its rows), as gemmi's parser would.
+// loop of a data block (not of a save frame) whose tags are all of the category of `tags` (such as
+// "_atom_site.") and include the first `required` of them (full tags, compared regardless of
+// case) goes to `row` with the block's index, counting from 0; `row` returns false to skip the
+// rest of that loop. Returns `file` with the values of those loops, and of the loops whose tags
+// all begin with one of `skipped`, replaced by a single row of "." each: the tags and everything
+// else stand, for gemmi's parser to read and check as before. Throws std::runtime_error where the
+// tokens are broken (a quote or text field left open, a loop whose values do not fill its rows),
+// as gemmi's parser would.
 std::string TakeLoops(std::string_view file, const std::vector<std::string_view>& tags,
                       std::size_t required, const std::vector<std::string_view>& skipped,
                       const LoopRow& row);

@@ -29,8 +29,8 @@ constexpr std::size_t kMostBonds = 48;
 constexpr double kBonded = 1.2;
 // Images of a site closer than this (Å) are one atom, on a special position.
 constexpr double kSamePlace = 0.4;
-// A partly occupied atom closer than this times the sum of the covalent radii to a more occupied
-// one is its alternative, left out with the minor part.
+// Atoms closer than this times the sum of their covalent radii are alternatives of each other:
+// the less occupied is left out with the minor part.
 constexpr double kOverlapping = 0.75;
 // A network whose cell holds fewer atoms than this is drawn 2 x 2 x 2 cells.
 constexpr std::size_t kFewAtoms = 8;
@@ -387,7 +387,7 @@ std::vector<Atom> Network(const Cell& cell, const gemmi::UnitCell& unit_cell) {
 
 // Discrete molecules: each once, whole, where the asymmetric unit has it.
 std::vector<Atom> Molecules(const Cell& cell, const std::vector<Cell::Part>& parts) {
-  std::vector<std::size_t> part_of(cell.atoms().size());
+  std::vector<std::size_t> part_of(cell.atoms().size(), parts.size());
   for (std::size_t p = 0; p < parts.size(); ++p) {
     for (const auto& atom : parts[p].atoms) {
       part_of[atom.first] = p;
@@ -442,10 +442,11 @@ std::size_t Overlaps(const Crystal& crystal) {
 }
 
 std::vector<Atom> CrystalAtoms(const Crystal& crystal) {
-  Cell cell(crystal, MajorPart(crystal.sites));
+  const std::vector<CrystalSite> sites = MajorPart(crystal.sites);
+  Cell cell(crystal, sites);
   if (!cell.Fill(IdentityFirst(crystal.operations)) || !cell.Bind()) {
     std::vector<Atom> atoms;
-    for (const CrystalSite& site : crystal.sites) {
+    for (const CrystalSite& site : sites) {
       const gemmi::Position position = crystal.cell.orthogonalize(site.where);
       atoms.push_back({position.x, position.y, position.z, site.element, site.label, 0});
     }

@@ -63,6 +63,8 @@ class Tokens {
     return at_ > from || AtEnd();
   }
 
+  void Skip(std::size_t characters) { at_ += characters; }
+
   // The characters up to white space: a keyword with the name after it, or a tag, which must be
   // followed by white space.
   std::string_view Word() {
@@ -150,13 +152,21 @@ std::string TakeLoops(std::string_view file, const std::vector<std::string_view>
   Tokens tokens(file);
   tokens.Space();
   while (!tokens.AtEnd()) {
-    if (tokens.At("data_") || tokens.At("global_")) {
+    // A keyword but data_NAME and save_NAME ends where a comment may follow it at once.
+    if (tokens.At("data_")) {
       ++blocks;
       tokens.Word();
+    } else if (tokens.At("global_")) {
+      ++blocks;
+      tokens.Skip(7);
+    } else if (tokens.At("stop_")) {
+      tokens.Skip(5);
     } else if (tokens.At("save_")) {
-      in_frame = tokens.Word().size() > 5;  // save_NAME begins a frame, save_ ends it
+      // save_ ends a frame; outside one, save_NAME begins one.
+      in_frame ? tokens.Skip(5) : static_cast<void>(tokens.Word());
+      in_frame = !in_frame;
     } else if (tokens.At("loop_")) {
-      tokens.Word();
+      tokens.Skip(5);
       if (!tokens.Space()) {
         Broken("loop_ is not followed by white space");
       }

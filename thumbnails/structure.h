@@ -66,7 +66,11 @@ Structure ReadStructure(std::string_view file);
 // The readers themselves, for a file known to be of their format. Each throws std::runtime_error
 // where the bytes do not hold what the format promises.
 Structure ReadPdb(std::string_view file);  // fixed columns
-Structure ReadCif(std::string_view file);  // mmCIF, small-molecule CIF or a dictionary, by gemmi
+// mmCIF, small-molecule CIF (a crystal's contents, thumbnails/crystal.h) or a dictionary, by
+// gemmi, but the atom sites of mmCIF, read from the tokens themselves for speed.
+Structure ReadCif(std::string_view file);
+// The same read wholly through gemmi's document, slower: what ReadCif is checked against.
+Structure ReadCifDocument(std::string_view file);
 Structure ReadPqr(std::string_view file);  // fields separated by white space
 Structure ReadGro(std::string_view file);
 Structure ReadXyz(std::string_view file);

@@ -69,6 +69,20 @@ std::map<int, int> Census(const std::string& formula) {
   return census;
 }
 
+// All that a reader tells of each atom and its residue.
+std::string Listing(const Structure& structure) {
+  std::ostringstream out;
+  out.precision(17);
+  for (const Atom& atom : structure.atoms) {
+    const Residue& residue = structure.residues.at(atom.residue);
+    out << atom.x << ' ' << atom.y << ' ' << atom.z << ' ' << atom.element << ' '
+        << atom.name.view() << ' ' << atom.residue << ' ' << residue.name.view() << ' '
+        << residue.number.value_or(-99999) << ' ' << residue.chain.view() << ' '
+        << residue.segment.view() << ' ' << residue.after_ter << '\n';
+  }
+  return out.str();
+}
+
 // The same atoms, give or take `tolerance` Ångström, in any order.
 bool Same(const std::vector<Point>& a, std::vector<Point> b, double tolerance) {
   for (const Point& p : a) {
@@ -157,18 +171,22 @@ TEST(ReadStructure, TurnsFractionalCoordinatesCartesianThroughTheCell) {
       "_cell_angle_alpha 80\n_cell_angle_beta 120\n_cell_angle_gamma 90\nloop_\n"
       "_atom_site_label\n_atom_site_fract_x\n_atom_site_fract_y\n_atom_site_fract_z\n"
       "C1 0 0 0\nO1 0.5 0 0.5\nCl1 0 0.5 0.5\n");
-  const std::vector<Atom>& atoms = structure.atoms;
-  ASSERT_EQ(atoms.size(), 3u);
-  EXPECT_EQ(Census(AtomsToShow(structure)), Census(std::string("CClO")));
-  const auto distance = [&](const Atom& p) {
-    return std::hypot(p.x - atoms[0].x, p.y - atoms[0].y, p.z - atoms[0].z);
+  // Three lone atoms are a lattice, whose cell of three is drawn 2 x 2 x 2 with the atoms on the
+  // faces, edges and corners.
+  EXPECT_EQ(Census(AtomsToShow(structure)), Census(std::string("C27Cl12O12")));
+  const auto nearest = [&](int element) {
+    double least = INFINITY;
+    for (const Atom& p : structure.atoms) {
+      least = p.element == element ? std::min(least, std::hypot(p.x, p.y, p.z)) : least;
+    }
+    return least;
   };
   // Half the diagonal of a face of the cell, by the law of cosines.
   const auto half_diagonal = [](double p, double q, double angle) {
     return std::sqrt(p * p + q * q + 2 * p * q * std::cos(angle * M_PI / 180)) / 2;
   };
-  EXPECT_NEAR(distance(atoms[1]), half_diagonal(5, 7, 120), 1e-9);
-  EXPECT_NEAR(distance(atoms[2]), half_diagonal(6, 7, 80), 1e-9);
+  EXPECT_NEAR(nearest(8), half_diagonal(5, 7, 120), 1e-9);
+  EXPECT_NEAR(nearest(17), half_diagonal(6, 7, 80), 1e-9);
 }
 
 TEST(ReadStructure, RefusesWhatIsNoStructure) {
@@ -208,6 +226,12 @@ const fs::path kEntries = "/usr/share/RDKit/Contrib/CalcLigRMSD/data";
 const fs::path kProteins = "/usr/share/doc/mustang-testdata/examples/pdbs";
 const fs::path kSystems =
     "/opt/orbedo-test-data/python3-simtk/usr/lib/python3/dist-packages/openmm/app/data";
+// Crystals of the Crystallography Open Database (python3-pyobjcryst's tests, unpacked by
+// tools/install-deps) and of gdis-data: salts, metals, oxides, organic molecular crystals.
+const fs::path kCrystals =
+    "/opt/orbedo-test-data/python3-pyobjcryst/usr/lib/python3/dist-packages/pyobjcryst/tests/"
+    "testdata";
+const fs::path kMinerals = "/usr/share/gdis/models";
 
 // `file` with each line changed by `change`, and left out where it empties it.
 std::string EachLine(const std::string& file, const std::function<void(std::string&)>& change) {
@@ -252,6 +276,29 @@ std::string AsDictionary(const std::string& pdb) {
     cif += "ACP " + line.substr(12, 4) + line.substr(76, 2) + " 0 0 0 " + x + y + z + '\n';
   });
   return cif + "ACP X1 C ? ? ? ? ? ?\n";
+}
+
+// lidocainementhol.cif with each site doubled by an alternative a third of an Ångström along c,
+// occupied 0.4 to the site's 0.6: as disorder groups, or by the occupancies alone.
+std::string Disordered(const std::string& cif, bool groups) {
+  bool sites = false;
+  return EachLine(cif, [&](std::string& line) {
+    std::vector<std::string> f(11);
+    std::istringstream row(line);
+    if (line == "_atom_site_refinement_flags") {
+      line += groups ? "\n_atom_site_disorder_group" : "", sites = true;
+    } else if (sites && row >> f[0] >> f[1] >> f[2] >> f[3] >> f[4] >> f[5] >> f[6] >> f[7] >>
+                            f[8] >> f[9] >> f[10]) {
+      const auto site = [&](const std::string& z, const char* occupancy, const char* group) {
+        return f[0] + ' ' + f[1] + ' ' + f[2] + ' ' + f[3] + ' ' + z + ' ' + f[5] + ' ' + f[6] +
+               ' ' + occupancy + ' ' + f[8] + ' ' + f[9] + ' ' + f[10] + (groups ? group : "");
+      };
+      const double z = *text::Number(f[4].substr(0, f[4].find('('))) + 0.015;
+      line = site(f[4], "0.6", " 1") + '\n' + site(std::to_string(z), "0.4", " 2");
+    } else {
+      sites = sites && line != "loop_";
+    }
+  });
 }
 
 // What real files hold survives what must not change their pictures: the solvent's lines deleted
@@ -329,6 +376,21 @@ TEST(Thumbnail, RealFilesKeepTheirPictureThroughWhatMustNotChangeIt) {
       {kEntries / "5dt0.pdb", [](const std::string&) { return Slurp(kFiles / "mmcif/5dt0.cif"); },
        true},
       {kEntries / "ACP_crystal_aligned_1.pdb", AsDictionary, true},
+      {kCrystals / "lidocainementhol.cif",  // the major part of a disorder, by its groups
+       [](const std::string& file) { return Disordered(file, true); }, true},
+      {kCrystals / "lidocainementhol.cif",  // or by the occupancies alone
+       [](const std::string& file) { return Disordered(file, false); }, true},
+      {kCrystals / "CaF2_fluorite.cif",  // the space group by its name, and by its number
+       [](const std::string& file) {
+         return std::regex_replace(file, std::regex("_symmetry_equiv_pos_as_xyz"), "_xyz");
+       },
+       true},
+      {kCrystals / "CaF2_fluorite.cif",
+       [](const std::string& file) {
+         return std::regex_replace(
+             file, std::regex("_symmetry_(equiv_pos_as_xyz|space_group_name)"), "_$1");
+       },
+       true},
       {kSystems / "tip4pew.pdb",  // TIP4P-Ew's virtual sites deleted
        [](const std::string& file) {
          return EachAtom(file, [](std::string& line) { line = line[13] == 'M' ? "" : line; });
@@ -374,6 +436,36 @@ TEST(Thumbnail, RealFilesKeepTheirPictureThroughWhatMustNotChangeIt) {
     }
   }
   EXPECT_EQ(real, 28u + 15u + 12u);
+
+  // Crystals: networks as unit cells with the atoms on their faces, edges and corners (rock salt:
+  // Na on the 8 corners and 6 faces, Cl on the 12 edges and in the centre; silicon of the other
+  // origin has none there; nickel's cell of 4, tiny, as 2 x 2 x 2 cells); molecular crystals as the
+  // formula units their files give (paracetamol with methanol or water, lidocaine with menthol,
+  // caffeine disordered about a threefold axis), whole and each once; and the ions of ammonium
+  // dihydrogen phosphate completed by their sites' symmetry, with one of the hydrogens that two
+  // phosphates share.
+  const std::pair<fs::path, std::string> crystals[] = {
+      {kCrystals / "NaCl.cif", "Na14Cl13"}, {kCrystals / "CaF2_fluorite.cif", "Ca14F8"},
+      {kCrystals / "Si.cif", "Si18"},       {kCrystals / "Si_setting2.cif", "Si8"},
+      {kCrystals / "Ni.cif", "Ni63"},       {kCrystals / "TiO2_rutile.cif", "Ti35O40"},
+      {kCrystals / "paracetamol.cif", ""},  {kCrystals / "paracetamol_monomethanolate.cif", ""},
+      {kCrystals / "caffeine.cif", ""},     {kCrystals / "lidocainementhol.cif", ""},
+      {kMinerals / "adp1.cif", "NH4PO4H"}};
+  for (const auto& [path, formula] : crystals) {
+    const std::string file = Slurp(path);
+    std::smatch sum;
+    std::regex_search(file, sum, std::regex("_chemical_formula_sum +'([^']*)'"));
+    EXPECT_EQ(Census(AtomsToShow(ReadStructure(file))), Census(formula.empty() ? sum[1] : formula))
+        << path;
+  }
+  // The atom sites of real mmCIF (rdkit-data's entries as gemmi writes them, Open Babel's
+  // molecules) read from the tokens as gemmi's document reads them.
+  for (const char* folder : {"mmcif", "cif"}) {
+    for (const fs::directory_entry& entry : fs::directory_iterator(kFiles / folder)) {
+      const std::string file = Slurp(entry.path());
+      EXPECT_EQ(Listing(ReadCif(file)), Listing(ReadCifDocument(file))) << entry.path();
+    }
+  }
 }
 
 TEST(ReadWhole, TakesPiecesOfAnySizeUntilAReadGivesNone) {

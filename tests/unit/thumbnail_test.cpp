@@ -435,7 +435,7 @@ TEST(DrawAtoms, FillsItsOwnShapeInTheElementsColoursTheSameEveryTime) {
                              [&](std::uint32_t p) { return Looks(p, channel); }));
   }
   // A file of many atoms in one place, each sphere filling the picture, is drawn all the same.
-  EXPECT_EQ(Draw(std::vector<Shown>(200000, Shown{0, 0, 0, 6}), 1000).width, 1000);
+  EXPECT_EQ(Draw(std::vector<Shown>(200000, Shown{0, 0, 0, 6, Part::kLigand, -1, 1.7f}), 1000).width, 1000);
   EXPECT_EQ(Draw(diazepam, 256).pixels, picture.pixels);
   EXPECT_NE(Draw(hexane, 256).pixels, picture.pixels);
 }

@@ -6,15 +6,27 @@
 
 namespace {
 
-// The most atoms of each of two residues compared to tell whether a bond joins them.
-constexpr std::size_t kMostCompared = 64;
+// The atoms of two residues compared to tell whether a bond joins them: of the first, its last 64
+// that may bond; of the second, its first 4 (N of an amino acid, P of a nucleotide...).
+constexpr std::size_t kMostBefore = 64, kMostAfter = 4;
 
 // The bins of the atoms' places along an edge of the box, to find where they leave a gap: one
 // that holds less than a twentieth of an even share is empty.
 constexpr std::size_t kBins = 64;
 constexpr double kEmpty = 1.0 / 20;
 
-double Wrapped(double fraction) { return fraction - std::floor(fraction); }
+// The whole number nearest `x`, and the largest not above it, for |x| below 2^52 (a box's edges
+// over 10 Å, a structure within a million Ångström): the library's functions are calls.
+double Rounded(double x) {
+  const double whole = static_cast<double>(static_cast<long long>(x));
+  return whole + (x - whole >= 0.5 ? 1 : x - whole <= -0.5 ? -1 : 0);
+}
+double Floor(double x) {
+  const double whole = static_cast<double>(static_cast<long long>(x));
+  return whole > x ? whole - 1 : whole;
+}
+
+double Wrapped(double fraction) { return fraction - Floor(fraction); }
 
 // Where along an edge, as a fraction of it, the region of Gather begins, of atoms at `fractions`
 // along it (their places in the box) and the largest molecule's middle at `largest`: the middle
@@ -52,11 +64,11 @@ double Cut(const std::vector<double>& fractions, double largest) {
 
 std::array<double, 3> Lattice::Nearest(Vector d) const {
   // Edge c alone reaches out of the xy plane, and a alone along x besides b.
-  const double k = std::round(d.z / box_.c[2]);
+  const double k = Rounded(d.z / box_.c[2]);
   d = d - Edges({0, 0, k});
-  const double j = std::round(d.y / box_.b[1]);
+  const double j = Rounded(d.y / box_.b[1]);
   d = d - Edges({0, j, 0});
-  return {std::round(d.x / box_.a[0]), j, k};
+  return {Rounded(d.x / box_.a[0]), j, k};
 }
 
 Vector Lattice::Edges(const std::array<double, 3>& counts) const {
@@ -72,49 +84,53 @@ std::array<double, 3> Lattice::Fractions(const Vector& p) const {
 }
 
 std::vector<int> Rejoin(const Lattice& lattice, const Structure& structure,
-                        const std::vector<bool>& bonds,
-                        const std::function<bool(std::size_t, double)>& joined,
-                        std::vector<Vector>* at) {
+                        const std::vector<char>& bonds,
+                        const std::function<double(std::size_t)>& reach, std::vector<Vector>* at) {
   const std::vector<Atom>& atoms = structure.atoms;
   std::vector<Vector>& p = *at;
-  const auto move = [&](std::size_t i, const std::array<double, 3>& edges) {
+  const auto move = [&](std::size_t first, std::size_t end, const std::array<double, 3>& edges) {
     if (edges != std::array<double, 3>{}) {
-      p[i] = p[i] - lattice.Edges(edges);
+      const Vector by = lattice.Edges(edges);
+      for (std::size_t i = first; i < end; ++i) {
+        p[i] = p[i] - by;
+      }
     }
   };
   std::vector<int> molecule(atoms.size());
   int molecules = -1;
   std::size_t last_first = 0, last_end = 0;
+  std::vector<Vector> before, after;  // The atoms of each residue that may bond.
   for (std::size_t first = 0, end = 0; first < atoms.size(); first = end) {
-    end = first + 1;
-    while (end < atoms.size() && atoms[end].residue == atoms[first].residue) {
-      move(end, lattice.Nearest(p[end] - p[end - 1]));
-      ++end;
+    for (end = first + 1; end < atoms.size() && atoms[end].residue == atoms[first].residue; ++end) {
+      move(end, end + 1, lattice.Nearest(p[end] - p[end - 1]));
     }
-    // The nearest of the atoms that may bond, and the edges that bring them nearest.
-    double shortest = std::numeric_limits<double>::infinity();
-    std::array<double, 3> edges{};
-    for (std::size_t i = std::max(last_first, last_end - std::min(last_end, kMostCompared));
-         i < last_end; ++i) {
-      for (std::size_t j = first; j < std::min(end, first + kMostCompared); ++j) {
-        if (!bonds[i] || !bonds[j]) {
-          continue;
+    // Whole, the residue is moved next to the one before, and bonded to it where two of their
+    // atoms lie within reach.
+    bool joined = false;
+    if (last_end > 0) {
+      move(first, end, lattice.Nearest(p[first] - p[last_first]));
+      const double longest = reach(atoms[first].residue);
+      before.clear(), after.clear();
+      for (std::size_t i = last_end; i > last_first && before.size() < kMostBefore; --i) {
+        if (bonds[i - 1]) {
+          before.push_back(p[i - 1]);
         }
-        const std::array<double, 3> nearest = lattice.Nearest(p[j] - p[i]);
-        const Vector d = p[j] - p[i] - lattice.Edges(nearest);
-        if (const double distance = std::sqrt(Dot(d, d)); distance < shortest) {
-          shortest = distance, edges = nearest;
+      }
+      for (std::size_t j = first; j < end && after.size() < kMostAfter; ++j) {
+        if (bonds[j]) {
+          after.push_back(p[j]);
+        }
+      }
+      for (std::size_t i = 0; i < before.size() && !joined && longest > 0; ++i) {
+        for (const Vector& q : after) {
+          const Vector d = q - before[i];
+          joined = joined || Dot(d, d) <= longest * longest;
         }
       }
     }
-    const bool same = last_end > 0 && joined(atoms[first].residue, shortest);
-    molecules += same ? 0 : 1;
-    for (std::size_t i = first; i < end; ++i) {
-      if (same) {
-        move(i, edges);
-      }
-      molecule[i] = molecules;
-    }
+    molecules += joined ? 0 : 1;
+    std::fill(molecule.begin() + static_cast<std::ptrdiff_t>(first),
+              molecule.begin() + static_cast<std::ptrdiff_t>(end), molecules);
     last_first = first, last_end = end;
   }
   return molecule;
@@ -154,7 +170,7 @@ void Gather(const Lattice& lattice, const std::vector<int>& molecule, std::vecto
   const auto edges = [&](std::size_t m) {
     std::array<double, 3> counts;
     for (std::size_t axis = 0; axis < 3; ++axis) {
-      counts[axis] = std::floor(places[m][axis] - cuts[axis]);
+      counts[axis] = Floor(places[m][axis] - cuts[axis]);
     }
     return counts;
   };

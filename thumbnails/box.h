@@ -34,16 +34,16 @@ class Lattice {
 
 // Joins what the box split, in `at`, the positions of the atoms of `structure`, moving atoms by
 // whole edges of the box: each atom to the image nearest the atom before it in its residue, and
-// each residue to the image where it comes nearest the residue before it, where `joined(r, d)`
-// says that d, the shortest distance between an atom of residue r and one of the residue before
-// that both may bond (`bonds`), makes them one molecule. (Of a residue of more than 64 atoms its
-// last 64 are taken, and of the next its first 64: the residues that a bond joins are listed
-// one after the other, and so are the atoms that make it.) Returns each atom's molecule, numbered
-// from 0 in the file's order.
+// each residue to the image where its first atom comes nearest the first of the residue before
+// (residues are smaller than half the box). Residues one after the other are one molecule where
+// two of their atoms that may bond (`bonds`) lie within `reach(r)` of each other, r the second
+// residue. (Of the first residue its last 64 such atoms are taken, of the second its first 4:
+// residues list first the atom that bonds to the residue before, N of an amino acid, P of a
+// nucleotide, and a residue that bonds to the next lists it among its last atoms.) Returns each
+// atom's molecule, numbered from 0 in the file's order.
 std::vector<int> Rejoin(const Lattice& lattice, const Structure& structure,
-                        const std::vector<bool>& bonds,
-                        const std::function<bool(std::size_t, double)>& joined,
-                        std::vector<Vector>* at);
+                        const std::vector<char>& bonds,
+                        const std::function<double(std::size_t)>& reach, std::vector<Vector>* at);
 
 // Moves each molecule of `atoms` (those of the same `molecule`) by whole edges of the box to bring
 // them all into one box-shaped region, where they are drawn together: along each edge, where the

@@ -249,16 +249,16 @@ bool CoarseGrained(const Structure& structure) {
 std::vector<int> Rejoined(const Structure& structure, bool coarse, const std::vector<Facts>& facts,
                           const std::vector<int>& elements, std::vector<Vector>* at) {
   constexpr double kLongestBond = 2.0, kLongestBeadBond = 6.0;
-  std::vector<bool> bonds(elements.size());
+  std::vector<char> bonds(elements.size());
   for (std::size_t i = 0; i < elements.size(); ++i) {
     bonds[i] = coarse || (elements[i] != 1 && elements[i] != kVirtualSite);
   }
   return Rejoin(
       Lattice(*structure.box), structure, bonds,
-      [&](std::size_t r, double shortest) {
-        return coarse
-                   ? IsPolymer(facts[r]) && IsPolymer(facts[r - 1]) && shortest <= kLongestBeadBond
-                   : shortest <= kLongestBond;
+      [&](std::size_t r) {
+        return !coarse                                          ? kLongestBond
+               : IsPolymer(facts[r]) && IsPolymer(facts[r - 1]) ? kLongestBeadBond
+                                                                : 0;
       },
       at);
 }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <gemmi/elem.hpp>
 #include <iterator>
 #include <limits>
 
@@ -45,11 +44,6 @@ std::uint32_t ColourOf(const Shown& atom, bool with_polymer) {
   return atom.element >= 1 && static_cast<std::size_t>(atom.element) <= std::size(kElementColours)
              ? kElementColours[atom.element - 1]
              : kUnknownElement;
-}
-
-// Van der Waals radii: the spheres of a space-filling model.
-double RadiusOf(int element) {
-  return gemmi::vdw_radius(static_cast<gemmi::El>(element >= 1 && element <= 118 ? element : 0));
 }
 
 struct Sphere {
@@ -163,7 +157,7 @@ Picture DrawAtoms(const std::vector<Shown>& atoms, const View& view, int longer_
     const Shown& atom = atoms[i * atoms.size() / drawn];
     const Vector p = {atom.x - view.centre.x, atom.y - view.centre.y, atom.z - view.centre.z};
     const Sphere sphere = {Dot(p, view.axes[0]), Dot(p, view.axes[1]), Dot(p, view.axes[2]),
-                           RadiusOf(atom.element), ColourOf(atom, with_polymer)};
+                           atom.radius, ColourOf(atom, with_polymer)};
     left = std::min(left, sphere.x - sphere.radius);
     right = std::max(right, sphere.x + sphere.radius);
     bottom = std::min(bottom, sphere.y - sphere.radius);

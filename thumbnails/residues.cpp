@@ -95,6 +95,12 @@ ResidueKind KindOfResidue(std::string_view name) {
   return end ? ResidueKind::kAminoAcid : kind;
 }
 
+ResidueKind KindOfCoarseResidue(std::string_view name) {
+  const std::string capitals = Capitals(name);
+  return capitals == "W" || capitals == "WF" || capitals == "PW" ? ResidueKind::kWater
+                                                                 : KindOfResidue(name);
+}
+
 int ElementOfIon(std::string_view residue, std::string_view atom) {
   static const std::unordered_map<std::string_view, int> names = {
       {"SOD", 11}, {"POT", 19}, {"CLA", 17}, {"CAL", 20}, {"CES", 55},
@@ -103,7 +109,9 @@ int ElementOfIon(std::string_view residue, std::string_view atom) {
   if (const auto found = names.find(capitals); found != names.end()) {
     return found->second;
   }
-  return !capitals.empty() && residue == atom ? text::ElementOfSymbol(residue) : 0;
+  return capitals == "ION"                      ? text::ElementOfSymbol(atom)
+         : !capitals.empty() && residue == atom ? text::ElementOfSymbol(residue)
+                                                : 0;
 }
 
 bool IsBulkIon(int element) {

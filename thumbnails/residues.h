@@ -13,9 +13,13 @@ enum class ResidueKind { kOther, kAminoAcid, kNucleotide, kWater, kLipid };
 // The kind of a residue named `name`, in any case; kOther where no table names it.
 ResidueKind KindOfResidue(std::string_view name);
 
+// The kind of a residue of a coarse-grained model named `name`: Martini's water (W, WF, PW; a bead
+// for four waters), which would otherwise be tungsten, and what KindOfResidue tells.
+ResidueKind KindOfCoarseResidue(std::string_view name);
+
 // The element of an ion, a residue of one atom: named for its element ("NA", "Cl-", "MG2+",
-// "ZN2") as its atom is, or by a force field's name of its own ("SOD", "CLA", "POT"). 0 where the
-// residue is no ion.
+// "ZN2") as its atom is, by a force field's name of its own ("SOD", "CLA", "POT"), or ION, as
+// Martini names the residue of each ion ("NA+", "CL-"). 0 where the residue is no ion.
 int ElementOfIon(std::string_view residue, std::string_view atom);
 
 // Whether an ion of `element` is one of the salt that a simulation or a crystal is bathed in

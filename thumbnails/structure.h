@@ -8,6 +8,7 @@
 #define THUMBNAILS_STRUCTURE_H_
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <optional>
 #include <string_view>
@@ -44,11 +45,22 @@ struct Atom {
   std::size_t residue = 0;     // Its index in Structure::residues.
 };
 
+// The periodic box of a simulation: its edges, in Ångström, a along x and b in the xy plane, as
+// GRO writes them and the PDB's CRYST1 orients its cell: a = (ax, 0, 0), b = (bx, by, 0) and
+// c = (cx, cy, cz), each of ax, by and cz over 10 Å.
+struct Box {
+  std::array<double, 3> a, b, c;
+};
+
 struct Structure {
   std::vector<Atom> atoms;
   // In the file's order; a residue's atoms follow one another. A format without residues has
   // one, unnamed, for all its atoms.
   std::vector<Residue> residues;
+  // Where the file gives one: a GRO file's box, or a PDB file's CRYST1 in space group P 1 (a
+  // simulation's box, where a crystal's CRYST1 is its cell, and NMR and cryo-EM entries write a
+  // cube of 1 Å).
+  std::optional<Box> box = std::nullopt;
 };
 
 // The largest part of a file that is read.

@@ -2,6 +2,7 @@
 // PQR, GRO, XYZ, and MOL and SD.
 
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 #include <string>
 
@@ -89,6 +90,65 @@ Structure ReadV3000(Lines* lines) {
   throw std::runtime_error("no V3000 atom block");
 }
 
+// `box`, where a simulation could have it: none where it is 10 Å across or less between two faces
+// (a cube of 1 Å, as NMR and cryo-EM entries write CRYST1; zeros, as GRO writes no box), reaches
+// beyond a million Ångström, or is not of Box's form.
+std::optional<Box> SimulationBox(const Box& box) {
+  constexpr double kNarrowest = 10, kFarthest = 1e6;
+  const double heights[] = {box.a[0], box.b[1], box.c[2]};
+  const double others[] = {box.b[0], box.c[0], box.c[1]};
+  const bool sound = box.a[1] == 0 && box.a[2] == 0 && box.b[2] == 0 &&
+                     std::all_of(std::begin(heights), std::end(heights),
+                                 [&](double x) { return x > kNarrowest && x <= kFarthest; }) &&
+                     std::all_of(std::begin(others), std::end(others),
+                                 [&](double x) { return std::abs(x) <= kFarthest; });
+  return sound ? std::optional<Box>(box) : std::nullopt;
+}
+
+// The box of a CRYST1 record in space group P 1: a simulation's. The cell of any other space group
+// is a crystal's, whose contents its symmetry makes; no box.
+std::optional<Box> BoxOfCryst1(std::string_view line) {
+  std::string group(Columns(line, 55, 66));
+  group.erase(std::remove(group.begin(), group.end(), ' '), group.end());
+  // a, b and c in columns 7-33, 9 each; alpha, beta and gamma in 34-54, 7 each.
+  double cell[6];
+  for (std::size_t i = 0; i < 6; ++i) {
+    const std::size_t from = i < 3 ? 6 + 9 * i : 33 + 7 * (i - 3);
+    const std::optional<double> number = text::Number(Columns(line, from, from + (i < 3 ? 9 : 7)));
+    if (group != "P1" || !number) {
+      return std::nullopt;
+    }
+    cell[i] = *number;
+  }
+  // The PDB's orthogonalisation: a along x, b in the xy plane.
+  constexpr double kDegree = 3.14159265358979323846 / 180;
+  const double cos_alpha = std::cos(cell[3] * kDegree), cos_beta = std::cos(cell[4] * kDegree);
+  const double cos_gamma = std::cos(cell[5] * kDegree), sin_gamma = std::sin(cell[5] * kDegree);
+  const double cx = cell[2] * cos_beta;
+  const double cy = cell[2] * (cos_alpha - cos_beta * cos_gamma) / sin_gamma;
+  return SimulationBox({{cell[0], 0, 0},
+                        {cell[1] * cos_gamma, cell[1] * sin_gamma, 0},
+                        {cx, cy, std::sqrt(std::max(0.0, cell[2] * cell[2] - cx * cx - cy * cy))}});
+}
+
+// The box of a GRO file's last line: x, y and z of a diagonal box, or the nine numbers of any,
+// v1(x) v2(y) v3(z) v1(y) v1(z) v2(x) v2(z) v3(x) v3(y), in nanometres.
+std::optional<Box> BoxOfGro(std::string_view line) {
+  double v[9] = {};
+  const std::vector<std::string_view> fields = Fields(line);
+  if (fields.size() != 3 && fields.size() != 9) {
+    return std::nullopt;
+  }
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const std::optional<double> number = text::Number(fields[i]);
+    if (!number) {
+      return std::nullopt;
+    }
+    v[i] = 10 * *number;
+  }
+  return SimulationBox({{v[0], v[3], v[4]}, {v[5], v[1], v[6]}, {v[7], v[8], v[2]}});
+}
+
 }  // namespace
 
 Structure ReadPdb(std::string_view file) {
@@ -105,6 +165,10 @@ Structure ReadPdb(std::string_view file) {
   for (std::string_view line; lines.Next(&line) && !text::EndsModel(line);) {
     if (StartsWith(line, "TER")) {
       after_ter = !structure.atoms.empty();
+      continue;
+    }
+    if (StartsWith(line, "CRYST1")) {
+      structure.box = BoxOfCryst1(line);
       continue;
     }
     if (!text::IsAtomRecord(line)) {
@@ -172,9 +236,9 @@ Structure ReadPqr(std::string_view file) {
 }
 
 Structure ReadGro(std::string_view file) {
-  // A title, the atom count, and a line per atom: residue number and name, atom name and number
-  // in fields of 5 columns, then x, y and z in nanometres, in fields as wide as the distance
-  // between their decimal points (8 columns, "%8.3f", unless written more precisely).
+  // A title, the atom count, a line per atom: residue number and name, atom name and number in
+  // fields of 5 columns, then x, y and z in nanometres, in fields as wide as the distance between
+  // their decimal points (8 columns, "%8.3f", unless written more precisely); and the box.
   constexpr std::size_t kCoordinates = 20;
   Structure structure;
   std::string_view last_key;
@@ -199,6 +263,10 @@ Structure ReadGro(std::string_view file) {
     }
     structure.atoms.push_back({coordinate(0), coordinate(1), coordinate(2), 0,
                                text::Trim(Columns(line, 10, 15)), structure.residues.size() - 1});
+  }
+  // GROMACS requires v1(y), v1(z) and v2(z) to be zero: any box it writes is of Box's form.
+  if (std::string_view line; lines.Next(&line)) {
+    structure.box = BoxOfGro(line);
   }
   return structure;
 }

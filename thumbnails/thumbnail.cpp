@@ -7,9 +7,11 @@
 #include "thumbnails/view.h"
 
 std::optional<Picture> Thumbnail(std::string_view file, int longer_side) {
-  const std::vector<Shown> atoms = AtomsToShow(ReadStructure(file));
+  std::vector<Shown> atoms = AtomsToShow(ReadStructure(file));
   if (atoms.empty()) {
     return std::nullopt;
   }
-  return DrawAtoms(atoms, ViewOf(atoms), longer_side);
+  const View view = ViewOf(atoms);
+  LeaveOutWhatHides(view, &atoms);
+  return DrawAtoms(atoms, view, longer_side);
 }

@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::vector<Shown> atoms = AtomsToShow(structure);
   for (const Shown& atom : atoms) {
-    if (atom.element < 0 || atom.element > 118 ||
+    if (atom.element < 0 || atom.element > 118 || !(atom.radius > 0) || !std::isfinite(atom.x) ||
         (atom.part == Part::kPolymer) != (atom.chain >= 0)) {
       __builtin_trap();
     }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -220,6 +222,41 @@ TEST(ReadStructure, ReadsAQuarterOfAMillionAtoms) {
   EXPECT_EQ(Thumbnail(pdb, 256)->width, 256);
 }
 
+// Whether pixel (x, y) of `p` has a like (no channel more than an eighth apart) within a pixel of
+// where it falls in `q`, centred on `p`.
+bool HasLike(const Picture& p, int x, int y, const Picture& q) {
+  for (int n = 0; n < 9; ++n) {
+    const int qx = x + (q.width - p.width) / 2 + n % 3 - 1;
+    const int qy = y + (q.height - p.height) / 2 + n / 3 - 1;
+    if (qx < 0 || qy < 0 || qx >= q.width || qy >= q.height) {
+      continue;
+    }
+    const std::uint32_t u = p.pixels[static_cast<std::size_t>(y * p.width + x)];
+    const std::uint32_t v = q.pixels[static_cast<std::size_t>(qy * q.width + qx)];
+    bool like = true;
+    for (int c = 0; c < 32; c += 8) {
+      like =
+          like && std::abs(static_cast<int>(u >> c & 255) - static_cast<int>(v >> c & 255)) <= 32;
+    }
+    if (like) {
+      return true;
+    }
+  }
+  return false;
+}
+// Whether `a` and `b` are a few pixels apart at most: of each one's pixels, 3 % at most have no
+// like in the other.
+bool Alike(const Picture& a, const Picture& b) {
+  const auto unlike = [](const Picture& p, const Picture& q) {
+    std::size_t count = 0;
+    for (int i = 0; i < p.width * p.height; ++i) {
+      count += !HasLike(p, i % p.width, i / p.width, q);
+    }
+    return count * 100 / p.pixels.size();
+  };
+  return unlike(a, b) < 3 && unlike(b, a) < 3;
+}
+
 // Real structures of Debian's packages: PDB entries (rdkit-data, mustang-testdata), and OpenMM's
 // solvated systems, lipid bilayers and water boxes (python3-simtk, unpacked by tools/install-deps).
 const fs::path kEntries = "/usr/share/RDKit/Contrib/CalcLigRMSD/data";
@@ -232,6 +269,9 @@ const fs::path kCrystals =
     "/opt/orbedo-test-data/python3-pyobjcryst/usr/lib/python3/dist-packages/pyobjcryst/tests/"
     "testdata";
 const fs::path kMinerals = "/usr/share/gdis/models";
+// A box of hexane in atoms and in coarse-grained beads (votca-tutorials, unpacked likewise).
+const fs::path kHexane =
+    "/opt/orbedo-test-data/votca-tutorials/usr/share/votca/csg-tutorials/hexane";
 
 // `file` with each line changed by `change`, and left out where it empties it.
 std::string EachLine(const std::string& file, const std::function<void(std::string&)>& change) {
@@ -300,6 +340,193 @@ std::string Disordered(const std::string& cif, bool groups) {
     }
   });
 }
+// `pdb` with each atom's position (x, y, z) changed by `move`, which sees its record too.
+std::string EachPosition(const std::string& pdb,
+                         const std::function<void(std::array<double, 3>&, std::string&)>& move) {
+  return EachAtom(pdb, [&](std::string& line) {
+    std::array<double, 3> p;
+    for (std::size_t i = 0; i < 3; ++i) {
+      p[i] = std::stod(line.substr(30 + 8 * i, 8));
+    }
+    move(p, line);
+    char columns[32];
+    std::snprintf(columns, sizeof columns, "%8.3f%8.3f%8.3f", p[0], p[1], p[2]);
+    line.replace(30, 24, columns);
+  });
+}
+// A CRYST1's edges (an orthorhombic box).
+std::array<double, 3> Edges(const std::string& pdb) {
+  const std::string cryst1 = pdb.substr(pdb.find("CRYST1"), 33);
+  return {std::stod(cryst1.substr(6, 9)), std::stod(cryst1.substr(15, 9)),
+          std::stod(cryst1.substr(24, 9))};
+}
+std::string Unboxed(const std::string& pdb) {
+  return EachLine(pdb,
+                  [](std::string& line) { line = text::StartsWith(line, "CRYST1") ? "" : line; });
+}
+// A copy turned rigidly by Euler's angles: `a` about z, `b` about x and `c` about z again (no box
+// is turned so).
+std::function<std::string(const std::string&)> Turned(double a, double b, double c) {
+  const double r[3][3] = {{cos(a) * cos(c) - sin(a) * cos(b) * sin(c),
+                           -cos(a) * sin(c) - sin(a) * cos(b) * cos(c), sin(a) * sin(b)},
+                          {sin(a) * cos(c) + cos(a) * cos(b) * sin(c),
+                           -sin(a) * sin(c) + cos(a) * cos(b) * cos(c), -cos(a) * sin(b)},
+                          {sin(b) * sin(c), sin(b) * cos(c), cos(b)}};
+  return [=](const std::string& pdb) {
+    return EachPosition(Unboxed(pdb), [&](std::array<double, 3>& p, std::string&) {
+      const std::array<double, 3> q = p;
+      for (std::size_t i = 0; i < 3; ++i) {
+        p[i] = r[i][0] * q[0] + r[i][1] * q[1] + r[i][2] * q[2];
+      }
+    });
+  };
+}
+// Turned a third of the way round the diagonal of its box, (x, y, z) to (y, z, x), box and all.
+std::string Cycled(const std::string& pdb) {
+  const std::array<double, 3> e = Edges(pdb);
+  char cryst1[64];
+  std::snprintf(cryst1, sizeof cryst1, "CRYST1%9.3f%9.3f%9.3f  90.00  90.00  90.00 P 1", e[1], e[2],
+                e[0]);
+  return cryst1 + std::string("\n") +
+         EachPosition(Unboxed(pdb), [](std::array<double, 3>& p, std::string&) {
+           std::rotate(p.begin(), p.begin() + 1, p.end());
+         });
+}
+// Atoms moved by whole edges of the box: each into the box (moved by half the box before), as
+// simulation programs write atoms one by one, splitting molecules at its faces; or those of the
+// residue `residue` by `edges`.
+std::string Wrapped(const std::string& pdb) {
+  const std::array<double, 3> e = Edges(pdb);
+  return EachPosition(pdb, [&](std::array<double, 3>& p, std::string&) {
+    for (std::size_t i = 0; i < 3; ++i) {
+      p[i] += e[i] / 2 - e[i] * std::floor((p[i] + e[i] / 2) / e[i]);
+    }
+  });
+}
+std::function<std::string(const std::string&)> Moved(int residue, std::array<double, 3> edges) {
+  return [=](const std::string& pdb) {
+    const std::array<double, 3> e = Edges(pdb);
+    return EachPosition(pdb, [&](std::array<double, 3>& p, std::string& line) {
+      for (std::size_t i = 0; i < 3 && std::stoi(line.substr(22, 4)) == residue; ++i) {
+        p[i] += edges[i] * e[i];
+      }
+    });
+  };
+}
+// A GRO file's atoms each moved into its box.
+std::string GroWrapped(const std::string& gro) {
+  std::vector<std::string> lines;
+  EachLine(gro, [&](std::string& line) { lines.push_back(line); });
+  const std::vector<std::string_view> box = text::Fields(lines.back());
+  for (std::size_t i = 2; i + 1 < lines.size(); ++i) {
+    for (std::size_t axis = 0; axis < 3; ++axis) {
+      const double edge = std::stod(std::string(box[axis]));
+      const double x = std::stod(lines[i].substr(20 + 8 * axis, 8));
+      char column[16];
+      std::snprintf(column, sizeof column, "%8.3f", x - edge * std::floor(x / edge));
+      lines[i].replace(20 + 8 * axis, 8, column);
+    }
+  }
+  std::string wrapped;
+  for (const std::string& line : lines) {
+    wrapped += line + '\n';
+  }
+  return wrapped;
+}
+// The middle of the atoms of `pdb`, its water aside.
+std::array<double, 3> Middle(const std::string& pdb) {
+  std::array<double, 3> sum{};
+  double count = 0;
+  EachPosition(pdb, [&](std::array<double, 3>& p, std::string& line) {
+    if (line.substr(17, 3) != "HOH") {
+      sum = {sum[0] + p[0], sum[1] + p[1], sum[2] + p[2]}, ++count;
+    }
+  });
+  return {sum[0] / count, sum[1] / count, sum[2] / count};
+}
+// `inner` placed in the middle of `outer`, whose residues within `clearance` of it are left out.
+std::string Embedded(const std::string& inner, const std::string& outer, double clearance) {
+  const std::array<double, 3> from = Middle(inner), to = Middle(outer);
+  std::vector<std::array<double, 3>> atoms;
+  const std::string placed =
+      EachPosition(Frame(inner), [&](std::array<double, 3>& p, std::string&) {
+        p = {p[0] + to[0] - from[0], p[1] + to[1] - from[1], p[2] + to[2] - from[2]};
+        atoms.push_back(p);
+      });
+  std::set<std::string> met;
+  EachPosition(outer, [&](std::array<double, 3>& p, std::string& line) {
+    for (const std::array<double, 3>& q : atoms) {
+      if (std::hypot(p[0] - q[0], p[1] - q[1], p[2] - q[2]) < clearance) {
+        met.insert(line.substr(17, 10));
+      }
+    }
+  });
+  return EachLine(outer,
+                  [](std::string& line) { line = text::StartsWith(line, "CRYST1") ? line : ""; }) +
+         placed + "TER\n" + EachAtom(outer, [&](std::string& line) {
+           line = met.count(line.substr(17, 10)) ? "" : line;
+         });
+}
+// Three copies of a protein about an axis, a third of the way round from each other (as many
+// trimers are): the two spreads across the axis are equal, and their axes any turn of them.
+std::string Trimer(const std::string& pdb) {
+  const std::array<double, 3> middle = Middle(pdb);
+  std::string trimer;
+  for (int copy = 0; copy < 3; ++copy) {
+    const double c = std::cos(copy * 2 * M_PI / 3), s = std::sin(copy * 2 * M_PI / 3);
+    trimer += EachPosition(Frame(pdb),
+                           [&](std::array<double, 3>& p, std::string& line) {
+                             const double x = p[0] - middle[0] + 15, y = p[1] - middle[1];
+                             p = {c * x - s * y, s * x + c * y, p[2] - middle[2]};
+                             line[21] = static_cast<char>('A' + copy);
+                           }) +
+              "TER\n";
+  }
+  return trimer;
+}
+// A coarse-grained copy of a PDB file in a box, as a GRO file of Martini's names: of an amino
+// acid, a bead BB of its backbone and one of each four of its side chain's heavy atoms in turn
+// (SC1, SC2...); of a lipid, one of each five (NC3, PO4, GL1...); W of four waters; ION of an ion.
+std::string Martini(const std::string& pdb) {
+  const char* const kLipid[] = {"NC3", "PO4", "GL1", "GL2", "C1A", "D2A",
+                                "C3A", "C4A", "C1B", "C2B", "C3B", "C4B"};
+  std::map<std::pair<int, std::string>, std::array<double, 4>> beads;  // (residue, name): Σp, n
+  std::map<int, std::string> residues;
+  std::string last;
+  int residue = 0, in_residue = 0, side = 0, waters = 0;
+  EachPosition(pdb, [&](std::array<double, 3>& p, std::string& line) {
+    const std::string name = std::string(text::Trim(line.substr(12, 4))), kind = line.substr(17, 3);
+    if (name[0] == 'H' || std::isdigit(name[0])) {
+      return;
+    }
+    const bool begins = line.substr(17, 10) != last, water = kind == "HOH";
+    last = line.substr(17, 10);
+    residue += begins && (!water || waters++ % 4 == 0);
+    in_residue = begins ? 0 : in_residue + 1;
+    side = begins ? 0 : side;
+    const bool backbone = name == "N" || name == "CA" || name == "C" || name == "O";
+    const std::string bead = water           ? "W"
+                             : kind == "Cl " ? "CL-"
+                             : kind == "POP" ? kLipid[in_residue / 5]
+                             : backbone      ? "BB"
+                                             : "SC" + std::to_string(side++ / 4 + 1);
+    residues[residue] = water ? "W" : kind == "Cl " ? "ION" : std::string(text::Trim(kind));
+    std::array<double, 4>& sum = beads[{residue, bead}];
+    sum = {sum[0] + p[0], sum[1] + p[1], sum[2] + p[2], sum[3] + 1};
+  });
+  std::string gro = "Martini\n" + std::to_string(beads.size()) + "\n";
+  char line[64];
+  int atom = 0;
+  for (const auto& [key, sum] : beads) {
+    std::snprintf(line, sizeof line, "%5d%-5s%5s%5d%8.3f%8.3f%8.3f\n", key.first % 100000,
+                  residues[key.first].c_str(), key.second.c_str(), ++atom % 100000,
+                  sum[0] / sum[3] / 10, sum[1] / sum[3] / 10, sum[2] / sum[3] / 10);
+    gro += line;
+  }
+  const std::array<double, 3> e = Edges(pdb);
+  std::snprintf(line, sizeof line, "%10.5f%10.5f%10.5f\n", e[0] / 10, e[1] / 10, e[2] / 10);
+  return gro + line;
+}
 
 // What real files hold survives what must not change their pictures: the solvent's lines deleted
 // (water and bulk ions are hidden), element columns blanked (the names tell the elements), chain
@@ -319,11 +546,15 @@ TEST(Thumbnail, RealFilesKeepTheirPictureThroughWhatMustNotChangeIt) {
   const auto chains_blanked = [](const std::string& file) {
     return EachAtom(file, [](std::string& line) { line[21] = ' '; });
   };
+  const std::string popc = Slurp(kSystems / "POPC.pdb");
+  const auto in_popc = [&](const std::string& protein) { return Embedded(protein, popc, 2.5); };
   int serial = 0;
   const struct {
     fs::path file;
     std::function<std::string(const std::string&)> change;
     bool pictured;
+    bool alike = false;  // A few pixels apart, for what turns the atoms.
+    std::function<std::string(const std::string&)> made = nullptr;  // The file made of the file.
   } cases[] = {
       {kSystems / "test.pdb", solvent_deleted, true},
       {kSystems / "POPC.pdb", solvent_deleted, true},
@@ -400,15 +631,79 @@ TEST(Thumbnail, RealFilesKeepTheirPictureThroughWhatMustNotChangeIt) {
        [](const std::string& file) { return Beyond64MiB(Frame(file) + "END\n"); }, true},
       {kSystems / "test.pdb", [](const std::string& file) { return Beyond64MiB(Frame(file)); },
        false},
+      // Whole across the box: atoms split from their molecules at its faces, or moved by its edges.
+      {kSystems / "test.pdb", Wrapped, true, true},
+      {kSystems / "POPC.pdb", Wrapped, true, true},
+      {kHexane / "atomistic/conf.gro", GroWrapped, true, true},  // molecules of 6 residues
+      {kSystems / "test.pdb", Moved(10, {1, -1, 0}), true},
+      {kSystems / "POPC.pdb", Moved(7, {0, 0, 2}), true},
+      // Turned rigidly: a complex; an entry whose picture's height falls a pixel apart; a trimer,
+      // whose axes across the axis are any turn of them; a membrane, and a protein in one.
+      {kEntries / "6c83.pdb", Turned(0.5, 0.9, 1.2), true, true},
+      {kProteins / "1paa.pdb", Turned(0.5, 0.9, 1.2), true, true},
+      {kProteins / "1zaa1.pdb", Turned(1.4, 0.2, 0.8), true, true, Trimer},
+      {kSystems / "POPC.pdb", Cycled, true, true},
+      {kProteins / "1zaa1.pdb", Cycled, true, true, in_popc},
+      // A lipid in a crystal structure is no membrane.
+      {kEntries / "6c83.pdb",
+       [&](const std::string& file) {
+         return Embedded(
+             Frame(EachAtom(
+                 popc, [](std::string& line) { line = line.substr(22, 4) == "   1" ? line : ""; })),
+             file, 0);
+       },
+       true, true},
   };
   for (std::size_t i = 0; i < std::size(cases); ++i) {
-    const std::string file = Slurp(cases[i].file);
+    const std::string file =
+        cases[i].made ? cases[i].made(Slurp(cases[i].file)) : Slurp(cases[i].file);
     const std::optional<Picture> picture = Thumbnail(file, 160);
     const std::optional<Picture> changed = Thumbnail(cases[i].change(file), 160);
     ASSERT_TRUE(picture) << cases[i].file;
-    EXPECT_TRUE(changed ? cases[i].pictured && changed->pixels == picture->pixels
+    EXPECT_TRUE(changed ? cases[i].pictured && (cases[i].alike ? Alike(*changed, *picture)
+                                                               : changed->pixels == picture->pixels)
                         : !cases[i].pictured)
         << "case " << i << ", " << cases[i].file;
+  }
+
+  // What is made of real files: membranes seen side-on, their normal (z) up, the lipids before a
+  // protein in one left out; coarse-grained copies as beads of no element, Martini's water hidden.
+  const struct {
+    std::string file;
+    std::size_t chains;
+    bool beads, membrane, cut;
+  } made[] = {
+      {popc, 0, false, true, false},
+      {in_popc(Slurp(kProteins / "1zaa1.pdb")), 1, false, true, true},
+      {Martini(in_popc(Slurp(kProteins / "1zaa1.pdb"))), 1, true, true, true},
+      {Martini(Slurp(kSystems / "test.pdb")), 1, true, false, false},
+      {EachAtom(Slurp(kEntries / "6c83.pdb"),
+                [](std::string& line) { line = line.substr(12, 4) == " CA " ? line : ""; }),
+       4, true, false, false},
+      {Slurp(kHexane / "ibi_all/conf.gro"), 0, true, false, false},
+  };
+  for (std::size_t i = 0; i < std::size(made); ++i) {
+    std::vector<Shown> atoms = AtomsToShow(ReadStructure(made[i].file));
+    const View view = ViewOf(atoms);
+    std::set<int> polymer;
+    std::size_t beads = 0;
+    for (const Shown& atom : atoms) {
+      polymer.insert(atom.part == Part::kPolymer ? atom.chain : -1);
+      beads += atom.radius == kBeadRadius && atom.element != 5 && atom.element != 74 &&
+               atom.element != 84 && atom.part != Part::kWater;
+    }
+    polymer.erase(-1);
+    EXPECT_EQ(polymer.size(), made[i].chains) << "made " << i;
+    EXPECT_EQ(beads, made[i].beads ? atoms.size() : 0) << "made " << i;
+    EXPECT_EQ(std::abs(view.axes[1].z) > 0.99, made[i].membrane) << "made " << i;
+    const auto count = [&](Part part) {
+      return std::count_if(atoms.begin(), atoms.end(),
+                           [&](const Shown& a) { return a.part == part; });
+    };
+    const auto lipids = count(Part::kLipid), protein = count(Part::kPolymer);
+    LeaveOutWhatHides(view, &atoms);
+    EXPECT_EQ(count(Part::kLipid) < lipids, made[i].cut) << "made " << i;
+    EXPECT_EQ(count(Part::kPolymer), protein) << "made " << i;
   }
 
   const std::map<std::string, std::size_t> chains = {
@@ -527,7 +822,9 @@ TEST(DrawAtoms, FillsItsOwnShapeInTheElementsColoursTheSameEveryTime) {
                              [&](std::uint32_t p) { return Looks(p, channel); }));
   }
   // A file of many atoms in one place, each sphere filling the picture, is drawn all the same.
-  EXPECT_EQ(Draw(std::vector<Shown>(200000, Shown{0, 0, 0, 6}), 1000).width, 1000);
+  EXPECT_EQ(
+      Draw(std::vector<Shown>(200000, Shown{0, 0, 0, 6, Part::kLigand, -1, 1.7f}), 1000).width,
+      1000);
   EXPECT_EQ(Draw(diazepam, 256).pixels, picture.pixels);
   EXPECT_NE(Draw(hexane, 256).pixels, picture.pixels);
 }

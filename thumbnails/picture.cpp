@@ -51,31 +51,50 @@ constexpr float kAround = 12, kDeep = 12, kDarkest = 0.5f;
 // whose every atom counts, as shaded spheres.
 enum class Style { kIllustration, kSpheres };
 
-// A colour of the picture: its red, green and blue, and whether it lies in a pocket to be seen
-// (a ligand), and is darkened less there.
-struct Paint {
-  std::uint32_t colour;
-  bool ligand;
-  bool operator==(const Paint& other) const {
-    return colour == other.colour && ligand == other.ligand;
-  }
-};
+// The paints of atoms: the chains' colours, a ligand's carbon, a lipid's tail and head group,
+// then each element's (0 for none), and again for a ligand's atoms, which show in a pocket and
+// are darkened less there.
+constexpr std::uint32_t kChains = std::size(kChainColours);
+constexpr std::uint32_t kLigandCarbonPaint = kChains, kLipidTailPaint = kChains + 1,
+                        kLipidHeadPaint = kChains + 2, kElementPaints = kChains + 3;
+constexpr std::uint32_t kElements = std::size(kElementColours) + 1;
 
-Paint PaintOf(const Shown& atom, bool with_polymer) {
+std::uint32_t PaintOf(const Shown& atom, bool with_polymer) {
   if (with_polymer && atom.part == Part::kPolymer) {
-    return {kChainColours[static_cast<std::size_t>(atom.chain) % std::size(kChainColours)], false};
+    return static_cast<std::uint32_t>(atom.chain) % kChains;
   }
   if (atom.part == Part::kLipid) {
-    return {atom.element == 1 || atom.element == 6 ? kLipidTail : kLipidHead, false};
+    return atom.element == 1 || atom.element == 6 ? kLipidTailPaint : kLipidHeadPaint;
   }
   const bool ligand = with_polymer && atom.part == Part::kLigand;
   if (ligand && atom.element == 6) {
-    return {kLigandCarbon, true};
+    return kLigandCarbonPaint;
   }
-  return {atom.element >= 1 && static_cast<std::size_t>(atom.element) <= std::size(kElementColours)
-              ? kElementColours[atom.element - 1]
-              : kUnknownElement,
-          ligand};
+  const std::uint32_t element =
+      atom.element >= 1 && static_cast<std::uint32_t>(atom.element) < kElements
+          ? static_cast<std::uint32_t>(atom.element)
+          : 0;
+  return kElementPaints + (ligand ? kElements : 0) + element;
+}
+
+bool IsLigands(std::uint32_t paint) {
+  return paint == kLigandCarbonPaint || paint >= kElementPaints + kElements;
+}
+
+std::uint32_t ColourOf(std::uint32_t paint) {
+  if (paint < kChains) {
+    return kChainColours[paint];
+  }
+  switch (paint) {
+    case kLigandCarbonPaint:
+      return kLigandCarbon;
+    case kLipidTailPaint:
+      return kLipidTail;
+    case kLipidHeadPaint:
+      return kLipidHead;
+  }
+  const std::uint32_t element = (paint - kElementPaints) % kElements;
+  return element > 0 ? kElementColours[element - 1] : kUnknownElement;
 }
 
 // Van der Waals radii: the spheres of a space-filling model.
@@ -84,7 +103,7 @@ float RadiusOf(int element) {
 }
 
 // An atom as it is drawn, whatever the view: where it is, its sphere's radius (Ångström) and its
-// paint, an entry of the model's palette.
+// paint.
 struct Ball {
   float x, y, z, radius;
   std::uint32_t paint;
@@ -92,7 +111,6 @@ struct Ball {
 struct Model {
   Style style;
   std::vector<Ball> balls;
-  std::vector<Paint> palette;
 };
 
 // What a picture of `atoms` shows in any view: an even sample of a large structure, every atom of
@@ -109,13 +127,8 @@ Model ModelOf(const std::vector<Shown>& atoms) {
   model.balls.reserve(drawn);
   for (std::size_t i = 0; i < drawn; ++i) {
     const Shown& atom = atoms[i * atoms.size() / drawn];
-    const Paint paint = PaintOf(atom, with_polymer);
-    auto entry = std::find(model.palette.begin(), model.palette.end(), paint);
-    if (entry == model.palette.end()) {
-      entry = model.palette.insert(entry, paint);
-    }
-    model.balls.push_back({atom.x, atom.y, atom.z, RadiusOf(atom.element),
-                           static_cast<std::uint32_t>(entry - model.palette.begin())});
+    model.balls.push_back(
+        {atom.x, atom.y, atom.z, RadiusOf(atom.element), PaintOf(atom, with_polymer)});
   }
   return model;
 }
@@ -128,6 +141,26 @@ struct Sphere {
 
 constexpr double kMostPixelVisits = 1 << 26;
 constexpr double kPi = 3.14159265358979323846;
+
+// `spheres` nearest first, so that what lies behind is left at once; those at the same depth in
+// the file's order. Numbers, each a depth and a place, sort faster than the spheres would.
+std::vector<Sphere> NearestFirst(const std::vector<Sphere>& spheres) {
+  std::vector<std::uint64_t> order(spheres.size());
+  for (std::size_t i = 0; i < spheres.size(); ++i) {
+    // The depth's bits, made to grow as the depth falls.
+    std::uint32_t bits;
+    std::memcpy(&bits, &spheres[i].depth, sizeof bits);
+    bits = bits & 0x80000000u ? bits : ~bits & 0x7FFFFFFFu;
+    order[i] = static_cast<std::uint64_t>(bits) << 32 | i;
+  }
+  std::sort(order.begin(), order.end());
+  std::vector<Sphere> sorted;
+  sorted.reserve(spheres.size());
+  for (const std::uint64_t place : order) {
+    sorted.push_back(spheres[place & 0xFFFFFFFFu]);
+  }
+  return sorted;
+}
 
 // What a pixel shows, in one number whose greater value is the nearer: the depth of the nearest
 // surface over the pixel's centre in 8,191 levels from the farthest sphere's back to the nearest
@@ -324,8 +357,8 @@ constexpr float kLight[3] = {-0.40f, 0.50f, 0.77f};
 constexpr float kHalfway[3] = {-0.22f, 0.28f, 0.94f};  // Between the light and the viewer.
 
 // Shaded spheres: each pixel lit as the surface over it faces the light.
-void PaintSpheres(const std::vector<Sphere>& spheres, const std::vector<Paint>& palette, int width,
-                  int height, std::vector<Key>* keys) {
+void PaintSpheres(const std::vector<Sphere>& spheres, int width, int height,
+                  std::vector<Key>* keys) {
   const auto lit = [&](int x, int y, const Sphere& sphere, float alpha) {
     const float dx = static_cast<float>(x) + 0.5f - sphere.x;
     const float dy = static_cast<float>(y) + 0.5f - sphere.y;
@@ -340,7 +373,7 @@ void PaintSpheres(const std::vector<Sphere>& spheres, const std::vector<Paint>& 
       shine *= shine;  // To the 32nd power.
     }
     return Byte(alpha) << 24 |
-           Shaded(palette[sphere.paint].colour, 0.25f + 0.75f * diffuse, 0.45f * shine);
+           Shaded(ColourOf(sphere.paint), 0.25f + 0.75f * diffuse, 0.45f * shine);
   };
   PaintOver(
       spheres, width, height, [](int) {},
@@ -500,8 +533,8 @@ void LevelsAround::Row(int y) {
 // than a step (around the whole, and on what lies behind something nearer); and darker the deeper
 // the surface lies below the surface around it, in clefts and pockets. `scale` is the pixels an
 // Ångström makes, `levels` the levels a pixel of depth makes.
-void PaintIllustration(const std::vector<Sphere>& spheres, const std::vector<Paint>& palette,
-                       int width, int height, float scale, float levels, std::vector<Key>* keys) {
+void PaintIllustration(const std::vector<Sphere>& spheres, int width, int height, float scale,
+                       float levels, std::vector<Key>* keys) {
   SurfaceAround surface(*keys, width, height, kAround * scale);
   const float deep = kDeep * scale * levels;
   // Lines of about a 340th of the picture, at least a pixel wide: a pixel lies on one where a
@@ -521,18 +554,17 @@ void PaintIllustration(const std::vector<Sphere>& spheres, const std::vector<Pai
         if (around.Farthest(x) == 0 || around.Nearest(x) - depth > step) {
           return kOpaque | kInk;
         }
-        const Paint& paint = palette[spheres[OrderOf(key)].paint];
+        const std::uint32_t paint = spheres[OrderOf(key)].paint;
         const float below =
             std::clamp((surface.At(x) - static_cast<float>(depth)) / deep, 0.0f, 1.0f);
-        return kOpaque | Shaded(paint.colour, 1 - (paint.ligand ? 0.5f : 1) * kDarkest * below);
+        return kOpaque |
+               Shaded(ColourOf(paint), 1 - (IsLigands(paint) ? 0.5f : 1) * kDarkest * below);
       },
       [](int, int, const Sphere&, float share) { return Byte(share) << 24 | kInk; }, keys);
 }
 
-}  // namespace
-
-Picture DrawAtoms(const std::vector<Shown>& atoms, const View& view, int longer_side) {
-  const Model model = ModelOf(atoms);
+// The picture of `model` seen in `view`, the longer side `longer_side` pixels.
+Picture Render(const Model& model, const View& view, int longer_side) {
   // In the view's frame, in Ångström, and the extent of the spheres in it.
   std::vector<Sphere> spheres;
   spheres.reserve(model.balls.size());
@@ -569,23 +601,7 @@ Picture DrawAtoms(const std::vector<Shown>& atoms, const View& view, int longer_
     farthest = std::min(farthest, sphere.depth - sphere.radius);
     nearest = std::max(nearest, sphere.depth + sphere.radius);
   }
-  // Nearest first, so that what lies behind is left at once; atoms at the same depth in the
-  // file's order.
-  {
-    std::vector<std::uint64_t> order(spheres.size());
-    for (std::size_t i = 0; i < spheres.size(); ++i) {
-      std::uint32_t bits;
-      std::memcpy(&bits, &spheres[i].depth, sizeof bits);
-      bits = bits & 0x80000000u ? bits : ~bits & 0x7FFFFFFFu;  // The nearer, the less.
-      order[i] = static_cast<std::uint64_t>(bits) << 32 | i;
-    }
-    std::sort(order.begin(), order.end());
-    std::vector<Sphere> sorted(spheres.size());
-    for (std::size_t i = 0; i < order.size(); ++i) {
-      sorted[i] = spheres[order[i] & 0xFFFFFFFFu];
-    }
-    spheres = std::move(sorted);
-  }
+  spheres = NearestFirst(spheres);
   // The levels a pixel of depth makes: all the depth in all but the last level, which rounding
   // may reach.
   const float levels = static_cast<float>(kLevels - 2) / std::max(nearest - farthest, 1e-3f);
@@ -606,11 +622,17 @@ Picture DrawAtoms(const std::vector<Shown>& atoms, const View& view, int longer_
   }
   std::vector<Key> keys = canvas.TakeKeys();
   if (model.style == Style::kSpheres) {
-    PaintSpheres(spheres, model.palette, picture.width, picture.height, &keys);
+    PaintSpheres(spheres, picture.width, picture.height, &keys);
   } else {
-    PaintIllustration(spheres, model.palette, picture.width, picture.height,
-                      static_cast<float>(scale), levels, &keys);
+    PaintIllustration(spheres, picture.width, picture.height, static_cast<float>(scale), levels,
+                      &keys);
   }
   picture.pixels = std::move(keys);
   return picture;
+}
+
+}  // namespace
+
+Picture DrawAtoms(const std::vector<Shown>& atoms, const View& view, int longer_side) {
+  return Render(ModelOf(atoms), view, longer_side);
 }

@@ -257,6 +257,56 @@ bool Alike(const Picture& a, const Picture& b) {
   return unlike(a, b) < 3 && unlike(b, a) < 3;
 }
 
+bool Looks(std::uint32_t pixel, int channel) {
+  const int c[3] = {static_cast<int>(pixel >> 16 & 0xFF), static_cast<int>(pixel >> 8 & 0xFF),
+                    static_cast<int>(pixel & 0xFF)};
+  return pixel >> 24 == 0xFF && c[channel] > 2 * c[(channel + 1) % 3] &&
+         c[channel] > 2 * c[(channel + 2) % 3];
+}
+
+Picture Draw(const std::vector<Shown>& atoms, int side) {
+  return DrawAtoms(atoms, ViewOf(atoms), side);
+}
+
+// The mean brightness of a picture's opaque pixels next to a clear one, its outline, and of the
+// others: its fill.
+std::pair<double, double> OutlineAndFill(const Picture& picture) {
+  double sum[2] = {}, count[2] = {};
+  const auto opaque = [&](int x, int y) {
+    return x >= 0 && y >= 0 && x < picture.width && y < picture.height &&
+           picture.pixels[static_cast<std::size_t>(y * picture.width + x)] >> 24 == 0xFF;
+  };
+  for (int y = 0; y < picture.height; ++y) {
+    for (int x = 0; x < picture.width; ++x) {
+      const std::uint32_t p = picture.pixels[static_cast<std::size_t>(y * picture.width + x)];
+      if (opaque(x, y)) {
+        const bool edge =
+            !opaque(x - 1, y) || !opaque(x + 1, y) || !opaque(x, y - 1) || !opaque(x, y + 1);
+        sum[edge] += (p >> 16 & 0xFF) + (p >> 8 & 0xFF) + (p & 0xFF);
+        ++count[edge];
+      }
+    }
+  }
+  return {sum[1] / count[1], sum[0] / count[0]};
+}
+// The colours of a picture as shading leaves them (each scaled to its brightest channel), among
+// its bright opaque pixels, that cover a 50th of them at least.
+std::size_t Hues(const Picture& picture) {
+  std::map<int, int> hues;
+  int bright = 0;
+  for (const std::uint32_t p : picture.pixels) {
+    const int c[3] = {static_cast<int>(p >> 16 & 0xFF), static_cast<int>(p >> 8 & 0xFF),
+                      static_cast<int>(p & 0xFF)};
+    const int most = std::max({c[0], c[1], c[2]});
+    if (p >> 24 == 0xFF && most >= 64) {
+      ++bright;
+      ++hues[(c[0] * 8 / most) << 8 | (c[1] * 8 / most) << 4 | (c[2] * 8 / most)];
+    }
+  }
+  return static_cast<std::size_t>(std::count_if(
+      hues.begin(), hues.end(), [&](const auto& hue) { return hue.second * 50 >= bright; }));
+}
+
 // Real structures of Debian's packages: PDB entries (rdkit-data, mustang-testdata), and OpenMM's
 // solvated systems, lipid bilayers and water boxes (python3-simtk, unpacked by tools/install-deps).
 const fs::path kEntries = "/usr/share/RDKit/Contrib/CalcLigRMSD/data";
@@ -728,6 +778,13 @@ TEST(Thumbnail, RealFilesKeepTheirPictureThroughWhatMustNotChangeIt) {
       if (expected != chains.end()) {
         EXPECT_EQ(polymer.size(), expected->second) << entry.path();
       }
+      // An illustration: a dark outline around its fill, each chain in a colour of its own.
+      if (!polymer.empty()) {
+        const Picture picture = Draw(atoms, 256);
+        const auto [outline, fill] = OutlineAndFill(picture);
+        EXPECT_LT(outline, fill / 2) << entry.path();
+        EXPECT_EQ(Hues(picture), polymer.size()) << entry.path();
+      }
     }
   }
   EXPECT_EQ(real, 28u + 15u + 12u);
@@ -782,17 +839,6 @@ TEST(ReadWhole, TakesPiecesOfAnySizeUntilAReadGivesNone) {
   EXPECT_EQ(
       ReadWhole([](char*, std::size_t size, std::size_t* got) { return *got = size; }, &endless),
       StreamEnd::kTooLarge);
-}
-
-bool Looks(std::uint32_t pixel, int channel) {
-  const int c[3] = {static_cast<int>(pixel >> 16 & 0xFF), static_cast<int>(pixel >> 8 & 0xFF),
-                    static_cast<int>(pixel & 0xFF)};
-  return pixel >> 24 == 0xFF && c[channel] > 2 * c[(channel + 1) % 3] &&
-         c[channel] > 2 * c[(channel + 2) % 3];
-}
-
-Picture Draw(const std::vector<Shown>& atoms, int side) {
-  return DrawAtoms(atoms, ViewOf(atoms), side);
 }
 
 TEST(DrawAtoms, FillsItsOwnShapeInTheElementsColoursTheSameEveryTime) {

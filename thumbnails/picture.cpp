@@ -6,6 +6,7 @@
 #include <gemmi/elem.hpp>
 #include <iterator>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -51,11 +52,6 @@ std::uint32_t ColourOf(const Shown& atom, bool with_polymer) {
 double RadiusOf(int element) {
   return gemmi::vdw_radius(static_cast<gemmi::El>(element >= 1 && element <= 118 ? element : 0));
 }
-
-struct Sphere {
-  double x, y, depth, radius;  // In pixels; depth grows towards the viewer.
-  std::uint32_t colour;
-};
 
 constexpr double kMostPixelVisits = 1 << 26;
 constexpr double kPi = 3.14159265358979323846;
@@ -148,45 +144,42 @@ std::uint32_t Byte(double value) {
   return static_cast<std::uint32_t>(std::lround(std::clamp(value, 0.0, 1.0) * 255));
 }
 
-}  // namespace
-
-Picture DrawAtoms(const std::vector<Shown>& atoms, const View& view, int longer_side) {
+// The spheres of `atoms` in the frame of `view`, in Ångström: an even sample of a large
+// structure, every atom of a smaller one.
+std::vector<Sphere> SpheresOf(const std::vector<Shown>& atoms, const View& view) {
   const bool with_polymer = std::any_of(
       atoms.begin(), atoms.end(), [](const Shown& atom) { return atom.part == Part::kPolymer; });
-  // An even sample of a large structure; every atom of a smaller one. In the view's frame, in
-  // Ångström, and the extent of the spheres in it.
   const std::size_t drawn = std::min(atoms.size(), kMostAtomsDrawn);
   std::vector<Sphere> spheres;
   spheres.reserve(drawn);
-  double left = INFINITY, right = -INFINITY, bottom = INFINITY, top = -INFINITY;
   for (std::size_t i = 0; i < drawn; ++i) {
     const Shown& atom = atoms[i * atoms.size() / drawn];
     const Vector p = {atom.x - view.centre.x, atom.y - view.centre.y, atom.z - view.centre.z};
-    const Sphere sphere = {Dot(p, view.axes[0]), Dot(p, view.axes[1]), Dot(p, view.axes[2]),
-                           RadiusOf(atom.element), ColourOf(atom, with_polymer)};
-    left = std::min(left, sphere.x - sphere.radius);
-    right = std::max(right, sphere.x + sphere.radius);
-    bottom = std::min(bottom, sphere.y - sphere.radius);
-    top = std::max(top, sphere.y + sphere.radius);
-    spheres.push_back(sphere);
+    spheres.push_back({Dot(p, view.axes[0]), Dot(p, view.axes[1]), Dot(p, view.axes[2]),
+                       RadiusOf(atom.element), ColourOf(atom, with_polymer)});
   }
+  return spheres;
+}
 
-  // A pixel of margin, for the edges' soft pixels.
-  const int margin = longer_side > 2 ? 1 : 0;
-  const double longer = std::max(right - left, top - bottom);
-  const double scale = (longer_side - 2 * margin) / longer;
-  const auto side = [&](double extent) {
-    return std::clamp(static_cast<int>(std::ceil(extent * scale)) + 2 * margin, 1, longer_side);
-  };
-  Picture picture;
-  picture.width = right - left >= top - bottom ? longer_side : side(right - left);
-  picture.height = right - left >= top - bottom ? side(top - bottom) : longer_side;
-  const double x0 = (picture.width - (right - left) * scale) / 2;
-  const double y0 = (picture.height - (top - bottom) * scale) / 2;
-  for (Sphere& sphere : spheres) {
-    sphere = {x0 + (sphere.x - left) * scale, y0 + (top - sphere.y) * scale, sphere.depth * scale,
-              sphere.radius * scale, sphere.colour};
+// Where the spheres reach in the view's plane: left, right, bottom and top.
+std::array<double, 4> ExtentOf(const std::vector<Sphere>& spheres) {
+  std::array<double, 4> extent = {INFINITY, -INFINITY, INFINITY, -INFINITY};
+  for (const Sphere& sphere : spheres) {
+    extent = {std::min(extent[0], sphere.x - sphere.radius),
+              std::max(extent[1], sphere.x + sphere.radius),
+              std::min(extent[2], sphere.y - sphere.radius),
+              std::max(extent[3], sphere.y + sphere.radius)};
   }
+  return extent;
+}
+
+// The picture of `spheres`, in pixels (depth too), `width` × `height`: transparent where no
+// sphere is, or opaque on `background` (0xRRGGBB) where one is given.
+Picture Painted(std::vector<Sphere> spheres, int width, int height,
+                std::optional<std::uint32_t> background) {
+  Picture picture;
+  picture.width = width;
+  picture.height = height;
   // Nearest first, so that what lies behind is left at once; atoms at the same depth in the
   // file's order.
   std::stable_sort(spheres.begin(), spheres.end(),
@@ -213,9 +206,75 @@ Picture DrawAtoms(const std::vector<Shown>& atoms, const View& view, int longer_
   for (std::size_t i = 0; i < area; ++i) {
     const Colour& c = canvas.colours[i];
     const double alpha = c[3];
-    picture.pixels[i] = alpha <= 0 ? 0
-                                   : Byte(alpha) << 24 | Byte(c[0] / alpha) << 16 |
-                                         Byte(c[1] / alpha) << 8 | Byte(c[2] / alpha);
+    if (background) {
+      // The spheres' premultiplied colour, over what they leave of the background.
+      picture.pixels[i] = 0xFF000000;
+      for (std::size_t k = 0; k < 3; ++k) {
+        const int shift = 16 - 8 * static_cast<int>(k);
+        picture.pixels[i] |= Byte(c[k] + (*background >> shift & 0xFF) / 255.0 * (1 - alpha))
+                             << shift;
+      }
+    } else {
+      picture.pixels[i] = alpha <= 0 ? 0
+                                     : Byte(alpha) << 24 | Byte(c[0] / alpha) << 16 |
+                                           Byte(c[1] / alpha) << 8 | Byte(c[2] / alpha);
+    }
   }
   return picture;
+}
+
+}  // namespace
+
+Picture DrawAtoms(const std::vector<Shown>& atoms, const View& view, int longer_side) {
+  std::vector<Sphere> spheres = SpheresOf(atoms, view);
+  const auto [left, right, bottom, top] = ExtentOf(spheres);
+  // A pixel of margin, for the edges' soft pixels.
+  const int margin = longer_side > 2 ? 1 : 0;
+  const double longer = std::max(right - left, top - bottom);
+  const double scale = (longer_side - 2 * margin) / longer;
+  const auto side = [&](double extent) {
+    return std::clamp(static_cast<int>(std::ceil(extent * scale)) + 2 * margin, 1, longer_side);
+  };
+  const int width = right - left >= top - bottom ? longer_side : side(right - left);
+  const int height = right - left >= top - bottom ? side(top - bottom) : longer_side;
+  const double x0 = (width - (right - left) * scale) / 2;
+  const double y0 = (height - (top - bottom) * scale) / 2;
+  for (Sphere& sphere : spheres) {
+    sphere = {x0 + (sphere.x - left) * scale, y0 + (top - sphere.y) * scale, sphere.depth * scale,
+              sphere.radius * scale, sphere.colour};
+  }
+  return Painted(std::move(spheres), width, height, std::nullopt);
+}
+
+Scene SceneOf(const std::vector<Shown>& atoms, const View& view) {
+  Scene scene = {SpheresOf(atoms, view)};
+  const auto [left, right, bottom, top] = ExtentOf(scene.spheres);
+  double front = -INFINITY, back = INFINITY;
+  for (const Sphere& sphere : scene.spheres) {
+    front = std::max(front, sphere.depth + sphere.radius);
+    back = std::min(back, sphere.depth - sphere.radius);
+  }
+  const Vector middle = {(left + right) / 2, (bottom + top) / 2, (front + back) / 2};
+  for (Sphere& sphere : scene.spheres) {
+    sphere.x -= middle.x, sphere.y -= middle.y, sphere.depth -= middle.z;
+    const Vector p = {sphere.x, sphere.y, sphere.depth};
+    scene.reach = std::max(scene.reach, std::sqrt(Dot(p, p)) + sphere.radius);
+  }
+  return scene;
+}
+
+Picture DrawTurned(const Scene& scene, const Turn& turn, int width, int height,
+                   std::uint32_t background) {
+  const int shorter = std::min(width, height);
+  const int margin = shorter > 2 ? 1 : 0;
+  const double scale = (shorter - 2 * margin) / (2 * scene.reach);
+  std::vector<Sphere> spheres;
+  spheres.reserve(scene.spheres.size());
+  for (const Sphere& sphere : scene.spheres) {
+    const Vector p = {sphere.x, sphere.y, sphere.depth};
+    spheres.push_back({width / 2.0 + Dot(turn[0], p) * scale,
+                       height / 2.0 - Dot(turn[1], p) * scale, Dot(turn[2], p) * scale,
+                       sphere.radius * scale, sphere.colour});
+  }
+  return Painted(std::move(spheres), width, height, background);
 }

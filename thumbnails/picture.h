@@ -7,6 +7,7 @@
 #ifndef THUMBNAILS_PICTURE_H_
 #define THUMBNAILS_PICTURE_H_
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -30,5 +31,33 @@ inline constexpr std::size_t kMostAtomsDrawn = 200000;
 // `longer_side` pixels (at least 1), filled but for a margin that keeps every sphere whole. The
 // same atoms give the same bits.
 Picture DrawAtoms(const std::vector<Shown>& atoms, const View& view, int longer_side);
+
+// An atom as it is drawn: a sphere of its element's radius in its colour.
+struct Sphere {
+  double x, y, depth, radius;  // In the view's frame: x to the right, y up, depth to the viewer.
+  std::uint32_t colour;        // 0xRRGGBB
+};
+
+// A picture drawn again and again as the user turns it, as the preview pane does: what does not
+// change with the turn, worked out once. The atoms drawn (the same sample as DrawAtoms'), in
+// Ångström in the view's frame about the middle of their extent, and how far from that middle
+// the farthest sphere reaches.
+struct Scene {
+  std::vector<Sphere> spheres;
+  double reach = 0;
+};
+
+// The scene of `atoms` (at least one) seen in `view`.
+Scene SceneOf(const std::vector<Shown>& atoms, const View& view);
+
+// A turn of the view: its rows are the turned view's axes (x to the right, y up, z to the viewer)
+// in the view's own frame.
+using Turn = std::array<Vector, 3>;
+
+// The picture of `scene` turned by `turn`, `width` × `height` pixels (each at least 1), opaque
+// on `background` (0xRRGGBB), looking as DrawAtoms' does: its middle in the middle, as large as
+// fits the picture whole in every turn, so that turning never moves or cuts it.
+Picture DrawTurned(const Scene& scene, const Turn& turn, int width, int height,
+                   std::uint32_t background);
 
 #endif  // THUMBNAILS_PICTURE_H_

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -49,6 +50,13 @@ struct Structure {
   // In the file's order; a residue's atoms follow one another. A format without residues has
   // one, unnamed, for all its atoms.
   std::vector<Residue> residues;
+  // What the file says of itself, as it says it, where it does: its title (PDB's TITLE, mmCIF's
+  // _struct.title, the first line of a MOL or SD record, XYZ's comment, GRO's title), the
+  // experimental method, and the resolution in Ångström. (Initialised here, so that a structure
+  // may still be written as its atoms and residues alone.)
+  std::string title{};
+  std::string method{};
+  std::optional<double> resolution{};
 };
 
 // The largest part of a file that is read.

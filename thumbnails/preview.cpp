@@ -1,0 +1,77 @@
+#include "thumbnails/preview.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <utility>
+#include <vector>
+
+#include "thumbnails/meaning.h"
+#include "thumbnails/structure.h"
+#include "thumbnails/view.h"
+
+namespace {
+
+// What a picture of a turn may take, of the 33 ms of a frame at 30 a second: the rest is the
+// window's, which stretches it and writes the facts.
+constexpr double kFrameMilliseconds = 25;
+// While turning, a picture has at least this share of the pane's width and height.
+constexpr double kLeastShare = 0.25;
+
+// cos·a + sin·b
+Vector Mix(const Vector& a, const Vector& b, double cos, double sin) {
+  return {cos * a.x + sin * b.x, cos * a.y + sin * b.y, cos * a.z + sin * b.z};
+}
+
+Vector Unit(const Vector& v) {
+  const double length = std::sqrt(Dot(v, v));
+  return {v.x / length, v.y / length, v.z / length};
+}
+
+Vector Cross(const Vector& a, const Vector& b) {
+  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+
+}  // namespace
+
+std::optional<Preview> Preview::Of(std::string_view file) {
+  const Structure structure = ReadStructure(file);
+  const std::vector<Shown> atoms = AtomsToShow(structure);
+  if (atoms.empty()) {
+    return std::nullopt;
+  }
+  return Preview(SceneOf(atoms, ViewOf(atoms)), FactsOf(structure, atoms));
+}
+
+void Preview::TurnBy(double right, double up) {
+  // The rows of the turn are the picture's axes: turning what is seen turns them the other way
+  // round, x and z about y, then y and z about x.
+  Turn& t = turn_;
+  t = {Mix(t[0], t[2], std::cos(right), std::sin(right)), t[1],
+       Mix(t[2], t[0], std::cos(right), -std::sin(right))};
+  t = {t[0], Mix(t[1], t[2], std::cos(up), std::sin(up)),
+       Mix(t[2], t[1], std::cos(up), -std::sin(up))};
+  // A rotation still, however many turns add up their rounding.
+  t[0] = Unit(t[0]);
+  t[1] = Unit(Mix(t[1], t[0], 1, -Dot(t[1], t[0])));
+  t[2] = Cross(t[0], t[1]);
+}
+
+Picture Preview::Draw(int width, int height, std::uint32_t background) {
+  const auto start = std::chrono::steady_clock::now();
+  Picture picture = DrawTurned(scene_, turn_, width, height, background);
+  const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
+  pixel_milliseconds_ = took.count() / (static_cast<double>(width) * height);
+  return picture;
+}
+
+Picture Preview::DrawMoving(int width, int height, std::uint32_t background) {
+  const double pixels = static_cast<double>(width) * height;
+  const double share =
+      pixel_milliseconds_ > 0
+          ? std::clamp(std::sqrt(kFrameMilliseconds / (pixel_milliseconds_ * pixels)), kLeastShare,
+                       1.0)
+          : 1.0;
+  return Draw(std::max(1, static_cast<int>(std::lround(width * share))),
+              std::max(1, static_cast<int>(std::lround(height * share))), background);
+}

@@ -76,16 +76,9 @@ bool RegisterWindowClass() {
   return registered != 0;
 }
 
-class PreviewHandler final : public IInitializeWithStream,
-                             public IObjectWithSite,
-                             public IOleWindow,
-                             public IPreviewHandler,
-                             public IPreviewHandlerVisuals {
+class PreviewHandler final
+    : public StreamHandler<IObjectWithSite, IOleWindow, IPreviewHandler, IPreviewHandlerVisuals> {
  public:
-  PreviewHandler() = default;
-  PreviewHandler(const PreviewHandler&) = delete;
-  PreviewHandler& operator=(const PreviewHandler&) = delete;
-
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID interface_id, void** object) override {
     if (!object) {
       return E_POINTER;
@@ -107,30 +100,6 @@ class PreviewHandler final : public IInitializeWithStream,
       return E_NOINTERFACE;
     }
     AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override {
-    return static_cast<ULONG>(InterlockedIncrement(&references_));
-  }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const LONG left = InterlockedDecrement(&references_);
-    if (left == 0) {
-      delete this;
-    }
-    return static_cast<ULONG>(left);
-  }
-
-  // Once until Unload. The stream stays the caller's to keep open while the object holds it; it
-  // is read in DoPreview.
-  HRESULT STDMETHODCALLTYPE Initialize(IStream* stream, DWORD) override {
-    if (!stream) {
-      return E_INVALIDARG;
-    }
-    if (stream_) {
-      return HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED);
-    }
-    stream->AddRef();
-    stream_ = stream;
     return S_OK;
   }
 
@@ -287,10 +256,7 @@ class PreviewHandler final : public IInitializeWithStream,
       DestroyWindow(window_);
       window_ = nullptr;
     }
-    if (stream_) {
-      stream_->Release();
-      stream_ = nullptr;
-    }
+    LetGoOfStream();
     preview_.reset();
     picture_ = {};
     title_.clear();
@@ -376,7 +342,7 @@ class PreviewHandler final : public IInitializeWithStream,
   }
 
  private:
-  ~PreviewHandler() {
+  ~PreviewHandler() override {
     Unload();
     SetSite(nullptr);
   }
@@ -464,8 +430,6 @@ class PreviewHandler final : public IInitializeWithStream,
     EndPaint(window, &paint);
   }
 
-  LONG references_ = 1;
-  IStream* stream_ = nullptr;
   IUnknown* site_ = nullptr;
   IPreviewHandlerFrame* frame_ = nullptr;
   HWND parent_ = nullptr;
@@ -486,7 +450,6 @@ class PreviewHandler final : public IInitializeWithStream,
   int picture_width_ = 0, picture_height_ = 0;
   bool dragging_ = false;
   POINT from_ = {};
-  const ServerReference server_;
 };
 
 LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM w, LPARAM l) {

@@ -44,12 +44,8 @@ HBITMAP Bitmap(const Picture& picture) {
   return bitmap;
 }
 
-class ThumbnailProvider final : public IInitializeWithStream, public IThumbnailProvider {
+class ThumbnailProvider final : public StreamHandler<IThumbnailProvider> {
  public:
-  ThumbnailProvider() = default;
-  ThumbnailProvider(const ThumbnailProvider&) = delete;
-  ThumbnailProvider& operator=(const ThumbnailProvider&) = delete;
-
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID interface_id, void** object) override {
     if (!object) {
       return E_POINTER;
@@ -65,30 +61,6 @@ class ThumbnailProvider final : public IInitializeWithStream, public IThumbnailP
       return E_NOINTERFACE;
     }
     AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override {
-    return static_cast<ULONG>(InterlockedIncrement(&references_));
-  }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const LONG left = InterlockedDecrement(&references_);
-    if (left == 0) {
-      delete this;
-    }
-    return static_cast<ULONG>(left);
-  }
-
-  // Once only in an object's life. The stream stays the caller's to keep open while the object
-  // lives; the object holds a reference and reads it when the picture is asked for.
-  HRESULT STDMETHODCALLTYPE Initialize(IStream* stream, DWORD) override {
-    if (!stream) {
-      return E_INVALIDARG;
-    }
-    if (stream_) {
-      return HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED);
-    }
-    stream->AddRef();
-    stream_ = stream;
     return S_OK;
   }
 
@@ -134,17 +106,6 @@ class ThumbnailProvider final : public IInitializeWithStream, public IThumbnailP
     *alpha = WTSAT_ARGB;
     return S_OK;
   }
-
- private:
-  ~ThumbnailProvider() {
-    if (stream_) {
-      stream_->Release();
-    }
-  }
-
-  LONG references_ = 1;
-  IStream* stream_ = nullptr;
-  const ServerReference server_;
 };
 
 }  // namespace

@@ -264,13 +264,14 @@ Scene SceneOf(const std::vector<Shown>& atoms, const View& view) {
 }
 
 Picture DrawTurned(const Scene& scene, const Turn& turn, int width, int height,
-                   std::uint32_t background) {
+                   std::uint32_t background, std::size_t every) {
   const int shorter = std::min(width, height);
   const int margin = shorter > 2 ? 1 : 0;
   const double scale = (shorter - 2 * margin) / (2 * scene.reach);
   std::vector<Sphere> spheres;
-  spheres.reserve(scene.spheres.size());
-  for (const Sphere& sphere : scene.spheres) {
+  spheres.reserve(scene.spheres.size() / every + 1);
+  for (std::size_t i = 0; i < scene.spheres.size(); i += every) {
+    const Sphere& sphere = scene.spheres[i];
     const Vector p = {sphere.x, sphere.y, sphere.depth};
     spheres.push_back({width / 2.0 + Dot(turn[0], p) * scale,
                        height / 2.0 - Dot(turn[1], p) * scale, Dot(turn[2], p) * scale,

@@ -13,8 +13,8 @@
 namespace {
 
 // What a picture of a turn may take, of the 33 ms of a frame at 30 a second: the rest is the
-// window's, which stretches it and writes the facts.
-constexpr double kFrameMilliseconds = 25;
+// window's, which stretches it into the pane and writes the facts.
+constexpr double kFrameMilliseconds = 20;
 // While turning, a picture has at least this share of the pane's width and height.
 constexpr double kLeastShare = 0.25;
 
@@ -57,12 +57,19 @@ void Preview::TurnBy(double right, double up) {
   t[2] = Cross(t[0], t[1]);
 }
 
-Picture Preview::Draw(int width, int height, std::uint32_t background) {
+Picture Preview::Timed(int width, int height, std::uint32_t background, std::size_t every,
+                       double* milliseconds) {
   const auto start = std::chrono::steady_clock::now();
-  Picture picture = DrawTurned(scene_, turn_, width, height, background);
+  Picture picture = DrawTurned(scene_, turn_, width, height, background, every);
   const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
-  pixel_milliseconds_ = took.count() / (static_cast<double>(width) * height);
+  *milliseconds = took.count();
+  pixel_milliseconds_ = *milliseconds / (static_cast<double>(width) * height);
   return picture;
+}
+
+Picture Preview::Draw(int width, int height, std::uint32_t background) {
+  double milliseconds = 0;
+  return Timed(width, height, background, 1, &milliseconds);
 }
 
 Picture Preview::DrawMoving(int width, int height, std::uint32_t background) {
@@ -72,6 +79,17 @@ Picture Preview::DrawMoving(int width, int height, std::uint32_t background) {
           ? std::clamp(std::sqrt(kFrameMilliseconds / (pixel_milliseconds_ * pixels)), kLeastShare,
                        1.0)
           : 1.0;
-  return Draw(std::max(1, static_cast<int>(std::lround(width * share))),
-              std::max(1, static_cast<int>(std::lround(height * share))), background);
+  double milliseconds = 0;
+  Picture picture = Timed(std::max(1, static_cast<int>(std::lround(width * share))),
+                          std::max(1, static_cast<int>(std::lround(height * share))), background,
+                          moving_every_, &milliseconds);
+  // Where the fewest pixels still take too long, it is the spheres that cost: fewer of them the
+  // next time, and more again once there is time to spare.
+  if (share <= kLeastShare && milliseconds > kFrameMilliseconds) {
+    moving_every_ = static_cast<std::size_t>(
+        std::ceil(static_cast<double>(moving_every_) * milliseconds / kFrameMilliseconds));
+  } else if (milliseconds < kFrameMilliseconds / 2) {
+    moving_every_ = std::max<std::size_t>(1, moving_every_ / 2);
+  }
+  return picture;
 }

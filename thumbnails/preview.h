@@ -28,17 +28,24 @@ class Preview {
 
   // The picture while the structure is being turned, to be stretched to `width` × `height`: the
   // same, of fewer pixels where a picture of them all would take longer than a frame of a
-  // smooth turn may. How many it can draw in time is learnt from the pictures it has drawn.
+  // smooth turn may, and, where even the fewest would (a large structure), of an even sample of
+  // its atoms. How much it can draw in time is learnt from the pictures it has drawn.
   Picture DrawMoving(int width, int height, std::uint32_t background);
 
  private:
   Preview(Scene scene, Facts facts) : scene_(std::move(scene)), facts_(std::move(facts)) {}
 
+  // The picture of every `every`th sphere, `width` × `height`; and what it took.
+  Picture Timed(int width, int height, std::uint32_t background, std::size_t every,
+                double* milliseconds);
+
   Scene scene_;
   Facts facts_;
   Turn turn_ = {{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}};
-  // Milliseconds a pixel, of the last picture drawn.
+  // Milliseconds a pixel, of the last picture drawn; every how many spheres one is drawn while
+  // turning.
   double pixel_milliseconds_ = 0;
+  std::size_t moving_every_ = 1;
 };
 
 #endif  // THUMBNAILS_PREVIEW_H_

@@ -9,11 +9,12 @@
 // the focus where SetFocus puts it; Unload takes the window away and lets go of the stream, and a
 // new Initialize shows the document again; the DLL held while the object lives and let go after.
 // What is no structure: an error, and no window.
-//   previews [--save FOLDER] [--runs N] WIDTH HEIGHT DOCUMENT...
+//   previews [--save FOLDER] [--runs N] [--system-look] WIDTH HEIGHT DOCUMENT...
 // Prints a line a document: "HRESULT milliseconds milliseconds milliseconds", DoPreview's result
 // and time, and the median times of N turns by a key and N steps of a drag, each painted (3 unless
 // said). --save writes FOLDER\<n>.bgra, the pane as first shown: width and height (int32), then
-// top-down rows of blue, green, red and a byte unused.
+// top-down rows of blue, green, red and a byte unused. The pane's colours and font are the test's
+// own, which no default gives, or with --system-look, the system's, as Explorer's are by default.
 
 #include <windows.h>
 
@@ -33,7 +34,6 @@
 namespace {
 
 constexpr wchar_t kPreviewHandler[] = L"\\ShellEx\\{8895b1c6-b41f-4c1c-a562-0d564250836f}";
-constexpr COLORREF kBackground = RGB(250, 240, 200), kText = RGB(170, 0, 0);
 constexpr int kInset = 10;  // Where the preview's rectangle begins in the pane.
 
 const char* problem = nullptr;
@@ -137,15 +137,27 @@ int Count(const std::vector<DWORD>& pane, int pane_width, int top, int bottom, C
 int main(int argc, char** argv) {
   int first = 1, runs = 3;
   const char* save = nullptr;
-  for (; first + 1 < argc && argv[first][0] == '-'; first += 2) {
-    if (std::strcmp(argv[first], "--save") == 0) {
-      save = argv[first + 1];
+  COLORREF background = RGB(250, 240, 200), text = RGB(170, 0, 0);
+  LOGFONTW font = {};
+  font.lfHeight = -15;
+  std::wcscpy(font.lfFaceName, L"Tahoma");
+  for (; first < argc - 1 && argv[first][0] == '-'; ++first) {
+    if (std::strcmp(argv[first], "--system-look") == 0) {
+      background = GetSysColor(COLOR_WINDOW), text = GetSysColor(COLOR_WINDOWTEXT);
+      NONCLIENTMETRICSW metrics = {};
+      metrics.cbSize = sizeof metrics;
+      SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+      font = metrics.lfMessageFont;
+    } else if (std::strcmp(argv[first], "--save") == 0) {
+      save = argv[++first];
     } else {
-      runs = std::atoi(argv[first + 1]);
+      runs = std::atoi(argv[++first]);
     }
   }
   if (argc - first < 3) {
-    std::fputs("usage: previews [--save FOLDER] [--runs N] WIDTH HEIGHT DOCUMENT...\n", stderr);
+    std::fputs(
+        "usage: previews [--save FOLDER] [--runs N] [--system-look] WIDTH HEIGHT DOCUMENT...\n",
+        stderr);
     return 2;
   }
   const int width = std::atoi(argv[first]), height = std::atoi(argv[first + 1]);
@@ -163,9 +175,6 @@ int main(int argc, char** argv) {
       CreateWindowW(L"Pane", L"Pane", WS_POPUP | WS_VISIBLE, 0, 0, outer.right - outer.left,
                     outer.bottom - outer.top, nullptr, nullptr, nullptr, nullptr);
   const RECT area = {kInset, kInset, kInset + width, kInset + height};
-  LOGFONTW font = {};
-  font.lfHeight = -15;
-  std::wcscpy(font.lfFaceName, L"Tahoma");
   for (int i = first + 2; i < argc; ++i) {
     wchar_t path[MAX_PATH] = {};
     MultiByteToWideChar(CP_UTF8, 0, argv[i], -1, path, MAX_PATH);
@@ -204,8 +213,8 @@ int main(int argc, char** argv) {
       break;
     }
     site->SetSite(&frame);
-    visuals->SetBackgroundColor(kBackground);
-    visuals->SetTextColor(kText);
+    visuals->SetBackgroundColor(background);
+    visuals->SetTextColor(text);
     visuals->SetFont(&font);
     LARGE_INTEGER start;
     QueryPerformanceCounter(&start);
@@ -227,10 +236,10 @@ int main(int argc, char** argv) {
       const std::vector<DWORD> seen = Capture(pane, pane_width, pane_height);
       // The pane's colour along the top, the structure under it, and the facts in the text's
       // colour at the foot, where no picture reaches.
-      Check(Count(seen, pane_width, 0, 1, kBackground) >= width &&
-                Count(seen, pane_width, 0, height * 3 / 4, kBackground) <
+      Check(Count(seen, pane_width, 0, 1, background) >= width &&
+                Count(seen, pane_width, 0, height * 3 / 4, background) <
                     width * height * 3 / 4 * 9 / 10 &&
-                Count(seen, pane_width, height - 30, height, kText) > 20,
+                Count(seen, pane_width, height - 30, height, text) > 20,
             "no structure on the pane's colour with its facts under it");
       // Turned by a drag and by a key, the frame offered F5 only.
       const LPARAM middle = MAKELPARAM(kInset + width / 2, kInset + height / 3);

@@ -7,7 +7,8 @@
 // pane's colour and the facts in the text's colour under it; turned by a drag with the left
 // button and by an arrow key, which the frame never sees, while F5 reaches it; moved by SetRect;
 // the focus where SetFocus puts it; Unload takes the window away and lets go of the stream, and a
-// new Initialize shows the document again; the DLL held while the object lives and let go after.
+// new Initialize shows the document again; the DLL held while the object lives, and unloaded
+// after, with its window class.
 // What is no structure: an error, and no window.
 //   previews [--save FOLDER] [--runs N] [--system-look] WIDTH HEIGHT DOCUMENT...
 // Prints a line a document: "HRESULT milliseconds milliseconds milliseconds", DoPreview's result
@@ -309,6 +310,14 @@ int main(int argc, char** argv) {
     }
     Check(!GetWindow(pane, GW_CHILD) && can_unload && can_unload() == S_OK,
           "held after the object is gone");
+    // Unloaded, the DLL takes its window class with it: the next document loads it afresh.
+    const HMODULE dll = GetModuleHandleW(L"OrbedoThumbnails.dll");
+    CoFreeUnusedLibrariesEx(0, 0);
+    WNDCLASSEXW unregistered = {};
+    unregistered.cbSize = sizeof unregistered;
+    Check(!GetModuleHandleW(L"OrbedoThumbnails.dll") &&
+              !GetClassInfoExW(dll, L"OrbedoStructurePreview", &unregistered),
+          "the DLL or its window class left once unloaded");
     if (problem) {
       break;
     }

@@ -4,36 +4,17 @@
 //   thumbnail_speed FILE RUNS CX...
 // Prints the median milliseconds of the reading, then of the drawing at each CX, over RUNS runs.
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "bench/timing.h"
 #include "thumbnails/meaning.h"
 #include "thumbnails/picture.h"
 #include "thumbnails/structure.h"
 #include "thumbnails/view.h"
-
-namespace {
-
-template <typename Work>
-double MedianMilliseconds(int runs, Work work) {
-  std::vector<double> times;
-  for (int i = 0; i < runs; ++i) {
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    times.push_back(
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-            .count());
-  }
-  std::sort(times.begin(), times.end());
-  return times[times.size() / 2];
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 4) {

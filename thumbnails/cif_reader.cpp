@@ -340,6 +340,37 @@ Structure ComponentAtoms(cif::Block& block) {
   return {};
 }
 
+// The values of `tag` that a block gives, out of their quotes, joined by commas: one for most
+// tags, more where a loop holds them (the methods of a structure solved by two).
+std::string Values(cif::Block& block, const char* tag) {
+  std::string values;
+  for (const std::string& value : block.find_values(tag)) {
+    if (!cif::is_null(value)) {
+      values += (values.empty() ? "" : ", ") + cif::as_string(value);
+    }
+  }
+  return values;
+}
+
+// What a block says of the file: its title (an entry's, a ligand dictionary's name, a small
+// molecule's), the experimental method, and the resolution (of a refinement, an electron
+// microscopy map, or else of the data).
+void Describe(cif::Block& block, Structure* structure) {
+  for (const char* tag : {"_struct.title", "_chem_comp.name", "_chemical_name_common",
+                          "_chemical.name_common", "_chemical_name_systematic"}) {
+    structure->title = structure->title.empty() ? Values(block, tag) : structure->title;
+  }
+  structure->method = Values(block, "_exptl.method");
+  for (const char* tag :
+       {"_refine.ls_d_res_high", "_em_3d_reconstruction.resolution", "_reflns.d_resolution_high"}) {
+    cif::Column column = block.find_values(tag);
+    const double resolution = column.length() > 0 ? cif::as_number(column[0]) : NAN;
+    if (!structure->resolution && resolution > 0) {
+      structure->resolution = resolution;
+    }
+  }
+}
+
 // The atoms of the first block that has some; with `taken`, the rows of the blocks' _atom_site
 // loops of Cartesian coordinates read already, by block.
 Structure FirstAtoms(cif::Document& document,
@@ -353,6 +384,7 @@ Structure FirstAtoms(cif::Document& document,
       structure = ComponentAtoms(document.blocks[b]);
     }
     if (!structure.atoms.empty()) {
+      Describe(document.blocks[b], &structure);
       return structure;
     }
   }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <iterator>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -43,12 +44,6 @@ constexpr float kStep = 3, kLeastStep = 6;
 // Its shadows: darker by up to a half where the surface lies 12 Å or more below the mean surface
 // within 12 Å, so that clefts, pockets and the seams between domains show.
 constexpr float kAround = 12, kDeep = 12, kDarkest = 0.5f;
-
-// How a structure is drawn. A macromolecule or a membrane as an illustration: flat colours, a
-// line where the surface drops away, and darker where it lies deep; at thumbnail size its shape,
-// its chains and what they hold read better so than as spheres. A small molecule or a crystal,
-// whose every atom counts, as shaded spheres.
-enum class Style { kIllustration, kSpheres };
 
 // The paints of atoms: the chains' colours, a ligand's carbon, a lipid's tail and head group,
 // then each element's (0 for none), and again for a ligand's atoms, which show in a pocket and
@@ -95,17 +90,6 @@ std::uint32_t ColourOf(std::uint32_t paint) {
   const std::uint32_t element = (paint - kElementPaints) % kElements;
   return element > 0 ? kElementColours[element - 1] : kUnknownElement;
 }
-
-// An atom as it is drawn, whatever the view: where it is, its sphere's radius (Ångström) and its
-// paint.
-struct Ball {
-  float x, y, z, radius;
-  std::uint32_t paint;
-};
-struct Model {
-  Style style;
-  std::vector<Ball> balls;
-};
 
 // What a picture of `atoms` shows in any view: an even sample of a large structure, every atom of
 // a smaller one, each with its radius and paint.
@@ -556,8 +540,64 @@ void PaintIllustration(const std::vector<Sphere>& spheres, int width, int height
       [](int, int, const Sphere&, float share) { return Byte(share) << 24 | kInk; }, keys);
 }
 
-// The picture of `model` seen in `view`, the longer side `longer_side` pixels.
-Picture Render(const Model& model, const View& view, int longer_side) {
+// The picture of `spheres`, in pixels, `width` × `height`: on a clear background, or opaque on
+// `background` (0xRRGGBB). `scale` is the pixels an Ångström makes.
+Picture Painted(std::vector<Sphere> spheres, Style style, int width, int height, double scale,
+                std::optional<std::uint32_t> background) {
+  float farthest = INFINITY, nearest = -INFINITY;
+  for (const Sphere& sphere : spheres) {
+    farthest = std::min(farthest, sphere.depth - sphere.radius);
+    nearest = std::max(nearest, sphere.depth + sphere.radius);
+  }
+  spheres = NearestFirst(spheres);
+  // The levels a pixel of depth makes: all the depth in all but the last level, which rounding
+  // may reach.
+  const float levels = static_cast<float>(kLevels - 2) / std::max(nearest - farthest, 1e-3f);
+
+  Canvas canvas(width, height, spheres, farthest, levels);
+  // However the atoms lie (a file of many atoms in one place, whose every sphere fills the
+  // picture), drawing visits about kMostPixelVisits pixels at most: beyond, an even sample of the
+  // spheres is drawn. Of real structures, those of more than 100,000 atoms or so reach it at cx
+  // 1024 and above, where their spheres still overlap into a closed surface.
+  double visits = 0;
+  for (const Sphere& sphere : spheres) {
+    visits += kPi * (sphere.radius + 0.5) * (sphere.radius + 0.5);
+  }
+  const std::size_t stride =
+      std::max<std::size_t>(1, static_cast<std::size_t>(std::ceil(visits / kMostPixelVisits)));
+  for (std::size_t i = 0; i < spheres.size(); i += stride) {
+    canvas.Draw(static_cast<std::uint32_t>(i));
+  }
+  std::vector<Key> keys = canvas.TakeKeys();
+  if (style == Style::kSpheres) {
+    PaintSpheres(spheres, width, height, &keys);
+  } else {
+    PaintIllustration(spheres, width, height, static_cast<float>(scale), levels, &keys);
+  }
+  if (background) {
+    // Each pixel's colour over what its alpha leaves of the background.
+    for (Key& pixel : keys) {
+      const float alpha = static_cast<float>(pixel >> 24) / 255;
+      std::uint32_t over = 0xFF000000u;
+      for (int at = 0; at <= 16; at += 8) {
+        const float mixed = static_cast<float>(pixel >> at & 0xFF) * alpha +
+                            static_cast<float>(*background >> at & 0xFF) * (1 - alpha);
+        over |= Byte(mixed / 255) << at;
+      }
+      pixel = over;
+    }
+  }
+  Picture picture;
+  picture.width = width;
+  picture.height = height;
+  picture.pixels = std::move(keys);
+  return picture;
+}
+
+}  // namespace
+
+Picture DrawAtoms(const std::vector<Shown>& atoms, const View& view, int longer_side) {
+  const Model model = ModelOf(atoms);
   // In the view's frame, in Ångström, and the extent of the spheres in it.
   std::vector<Sphere> spheres;
   spheres.reserve(model.balls.size());
@@ -580,52 +620,55 @@ Picture Render(const Model& model, const View& view, int longer_side) {
   const auto side = [&](double extent) {
     return std::clamp(static_cast<int>(std::ceil(extent * scale)) + 2 * margin, 1, longer_side);
   };
-  Picture picture;
-  picture.width = right - left >= top - bottom ? longer_side : side(right - left);
-  picture.height = right - left >= top - bottom ? side(top - bottom) : longer_side;
-  const double x0 = (picture.width - (right - left) * scale) / 2;
-  const double y0 = (picture.height - (top - bottom) * scale) / 2;
-  float farthest = INFINITY, nearest = -INFINITY;
+  const int width = right - left >= top - bottom ? longer_side : side(right - left);
+  const int height = right - left >= top - bottom ? side(top - bottom) : longer_side;
+  const double x0 = (width - (right - left) * scale) / 2;
+  const double y0 = (height - (top - bottom) * scale) / 2;
   for (Sphere& sphere : spheres) {
     sphere = {static_cast<float>(x0 + (sphere.x - left) * scale),
               static_cast<float>(y0 + (top - sphere.y) * scale),
               static_cast<float>(sphere.depth * scale), static_cast<float>(sphere.radius * scale),
               sphere.paint};
-    farthest = std::min(farthest, sphere.depth - sphere.radius);
-    nearest = std::max(nearest, sphere.depth + sphere.radius);
   }
-  spheres = NearestFirst(spheres);
-  // The levels a pixel of depth makes: all the depth in all but the last level, which rounding
-  // may reach.
-  const float levels = static_cast<float>(kLevels - 2) / std::max(nearest - farthest, 1e-3f);
-
-  Canvas canvas(picture.width, picture.height, spheres, farthest, levels);
-  // However the atoms lie (a file of many atoms in one place, whose every sphere fills the
-  // picture), drawing visits about kMostPixelVisits pixels at most: beyond, an even sample of the
-  // spheres is drawn. Of real structures, those of more than 100,000 atoms or so reach it at cx
-  // 1024 and above, where their spheres still overlap into a closed surface.
-  double visits = 0;
-  for (const Sphere& sphere : spheres) {
-    visits += kPi * (sphere.radius + 0.5) * (sphere.radius + 0.5);
-  }
-  const std::size_t stride =
-      std::max<std::size_t>(1, static_cast<std::size_t>(std::ceil(visits / kMostPixelVisits)));
-  for (std::size_t i = 0; i < spheres.size(); i += stride) {
-    canvas.Draw(static_cast<std::uint32_t>(i));
-  }
-  std::vector<Key> keys = canvas.TakeKeys();
-  if (model.style == Style::kSpheres) {
-    PaintSpheres(spheres, picture.width, picture.height, &keys);
-  } else {
-    PaintIllustration(spheres, picture.width, picture.height, static_cast<float>(scale), levels,
-                      &keys);
-  }
-  picture.pixels = std::move(keys);
-  return picture;
+  return Painted(std::move(spheres), model.style, width, height, scale, std::nullopt);
 }
 
-}  // namespace
+Scene SceneOf(const std::vector<Shown>& atoms, const View& view) {
+  Scene scene = {ModelOf(atoms)};
+  Vector low = {INFINITY, INFINITY, INFINITY}, high = {-INFINITY, -INFINITY, -INFINITY};
+  for (Ball& ball : scene.model.balls) {
+    const Vector p = {ball.x - view.centre.x, ball.y - view.centre.y, ball.z - view.centre.z};
+    const Vector q = {Dot(p, view.axes[0]), Dot(p, view.axes[1]), Dot(p, view.axes[2])};
+    const double r = ball.radius;
+    low = {std::min(low.x, q.x - r), std::min(low.y, q.y - r), std::min(low.z, q.z - r)};
+    high = {std::max(high.x, q.x + r), std::max(high.y, q.y + r), std::max(high.z, q.z + r)};
+    ball.x = static_cast<float>(q.x), ball.y = static_cast<float>(q.y),
+    ball.z = static_cast<float>(q.z);
+  }
+  const Vector middle = {(low.x + high.x) / 2, (low.y + high.y) / 2, (low.z + high.z) / 2};
+  for (Ball& ball : scene.model.balls) {
+    ball.x -= static_cast<float>(middle.x), ball.y -= static_cast<float>(middle.y),
+        ball.z -= static_cast<float>(middle.z);
+    const Vector p = {ball.x, ball.y, ball.z};
+    scene.reach = std::max(scene.reach, std::sqrt(Dot(p, p)) + ball.radius);
+  }
+  return scene;
+}
 
-Picture DrawAtoms(const std::vector<Shown>& atoms, const View& view, int longer_side) {
-  return Render(ModelOf(atoms), view, longer_side);
+Picture DrawTurned(const Scene& scene, const Turn& turn, int width, int height,
+                   std::uint32_t background, std::size_t every) {
+  const int shorter = std::min(width, height);
+  const int margin = shorter > 2 ? 1 : 0;
+  const double scale = (shorter - 2 * margin) / (2 * scene.reach);
+  const std::vector<Ball>& balls = scene.model.balls;
+  std::vector<Sphere> spheres;
+  spheres.reserve(balls.size() / every + 1);
+  for (std::size_t i = 0; i < balls.size(); i += every) {
+    const Vector p = {balls[i].x, balls[i].y, balls[i].z};
+    spheres.push_back({static_cast<float>(width / 2.0 + Dot(turn[0], p) * scale),
+                       static_cast<float>(height / 2.0 - Dot(turn[1], p) * scale),
+                       static_cast<float>(Dot(turn[2], p) * scale),
+                       static_cast<float>(balls[i].radius * scale), balls[i].paint});
+  }
+  return Painted(std::move(spheres), scene.model.style, width, height, scale, background);
 }

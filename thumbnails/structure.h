@@ -11,6 +11,7 @@
 #include <array>
 #include <cstddef>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -61,6 +62,13 @@ struct Structure {
   // simulation's box, where a crystal's CRYST1 is its cell, and NMR and cryo-EM entries write a
   // cube of 1 Å).
   std::optional<Box> box = std::nullopt;
+  // What the file says of itself, as it says it, where it does: its title (PDB's TITLE, mmCIF's
+  // _struct.title, the first line of a MOL or SD record, XYZ's comment, GRO's title), the
+  // experimental method, and the resolution in Ångström. (Initialised here, so that a structure
+  // may still be written as its atoms and residues alone.)
+  std::string title{};
+  std::string method{};
+  std::optional<double> resolution{};
 };
 
 // The largest part of a file that is read.

@@ -149,6 +149,26 @@ std::optional<Box> BoxOfGro(std::string_view line) {
   return SimulationBox({{v[0], v[3], v[4]}, {v[5], v[1], v[6]}, {v[7], v[8], v[2]}});
 }
 
+// What a PDB or PQR header record says of the file: TITLE's text, its lines joined (columns
+// 11-80); where there is none, a program's name of its molecule, a COMPND line of free text (the
+// PDB's own hold a list of MOL_ID: and the like); EXPDTA's method; and REMARK 2's resolution,
+// "RESOLUTION.    2.10 ANGSTROMS." ("NOT APPLICABLE." for other methods).
+void ReadHeader(std::string_view line, Structure* structure) {
+  const std::string_view text = text::Trim(Columns(line, 10, 80));
+  const auto append = [&](std::string* to) { *to += (to->empty() ? "" : " ") + std::string(text); };
+  if (StartsWith(line, "TITLE ")) {
+    append(&structure->title);
+  } else if (StartsWith(line, "COMPND    ") && structure->title.empty() &&
+             text.find(':') == std::string_view::npos) {
+    append(&structure->title);
+  } else if (StartsWith(line, "EXPDTA")) {
+    append(&structure->method);
+  } else if (StartsWith(line, "REMARK   2 RESOLUTION.")) {
+    const std::vector<std::string_view> fields = Fields(line.substr(22));
+    structure->resolution = fields.empty() ? std::nullopt : text::Number(fields.front());
+  }
+}
+
 }  // namespace
 
 Structure ReadPdb(std::string_view file) {
@@ -172,6 +192,7 @@ Structure ReadPdb(std::string_view file) {
       continue;
     }
     if (!text::IsAtomRecord(line)) {
+      ReadHeader(line, &structure);
       continue;
     }
     if (line.size() < 54) {
@@ -205,6 +226,7 @@ Structure ReadPqr(std::string_view file) {
       continue;
     }
     if (!text::IsAtomRecord(line)) {
+      ReadHeader(line, &structure);
       continue;
     }
     // Record, serial, name, residue, [chain,] residue number, x, y, z, charge, radius, and, as
@@ -243,7 +265,7 @@ Structure ReadGro(std::string_view file) {
   Structure structure;
   std::string_view last_key;
   Lines lines(file);
-  lines.Required();
+  structure.title = text::Trim(lines.Required());
   const long count = Count(lines.Required(), file.size(), 45, &structure);
   for (long i = 0; i < count; ++i) {
     const std::string_view line = lines.Required();
@@ -277,7 +299,7 @@ Structure ReadXyz(std::string_view file) {
   Structure structure = Molecule();
   Lines lines(file);
   const long count = Count(lines.Required(), file.size(), 8, &structure);
-  lines.Required();
+  structure.title = text::Trim(lines.Required());
   for (long i = 0; i < count; ++i) {
     const std::vector<std::string_view> fields = Fields(lines.Required());
     if (fields.size() < 4) {
@@ -300,14 +322,16 @@ Structure ReadMol(std::string_view file) {
   // a line per atom of x, y and z in 10 columns each and the symbol in columns 32 to 34; V3000,
   // an atom block. An SD file is such records one after the other.
   Lines lines(file);
-  for (int i = 0; i < 3; ++i) {
-    lines.Required();
-  }
+  const std::string_view title = text::Trim(lines.Required());
+  lines.Required();
+  lines.Required();
   const std::string_view counts = lines.Required();
-  if (counts.find("V3000") != std::string_view::npos) {
-    return ReadV3000(&lines);
+  const bool v3000 = counts.find("V3000") != std::string_view::npos;
+  Structure structure = v3000 ? ReadV3000(&lines) : Molecule();
+  structure.title = title;
+  if (v3000) {
+    return structure;
   }
-  Structure structure = Molecule();
   const long count = Count(Columns(counts, 0, 3), file.size(), 34, &structure);
   for (long i = 0; i < count; ++i) {
     const std::string_view line = lines.Required();

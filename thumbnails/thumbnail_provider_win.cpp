@@ -1,5 +1,5 @@
-// OrbedoThumbnails.dll: the in-process COM server of the thumbnail class that every structure
-// type's ProgID names under ShellEx\{e357fccd-a995-4576-b01f-234630154e96}. Explorer's thumbnail
+// The thumbnail class of OrbedoThumbnails.dll (dll_win.h), which every structure type's ProgID
+// names under ShellEx\{e357fccd-a995-4576-b01f-234630154e96}. Explorer's thumbnail
 // cache creates the class in the system's surrogate process, isolated from Explorer, initialises
 // it with the document's stream (never its path), asks for a picture of at most cx pixels a side,
 // and shows the type's icon where it gets an error instead. Everything else is the plain logic of
@@ -18,51 +18,14 @@
 #include <new>
 #include <string>
 
-#include "thumbnails/structure.h"
+#include "thumbnails/dll_win.h"
 #include "thumbnails/thumbnail.h"
-#include "thumbnails/whole_stream.h"
 
 namespace {
-
-// The thumbnail class; the package registers it: never change it.
-constexpr CLSID kThumbnailClass = {
-    0xF5CA85C4, 0x2AE0, 0x444B, {0xB8, 0x67, 0x08, 0x54, 0x34, 0x0D, 0x9B, 0x16}};
 
 // The largest picture drawn: the largest size Explorer's thumbnail cache keeps. A bitmap larger
 // than cx is scaled down by the shell, and one smaller than cx is never scaled up.
 constexpr UINT kLargestSide = 2560;
-
-// The objects, class object references and server locks that keep the DLL loaded: COM unloads
-// it (DllCanUnloadNow) only when there are none. Apartment-threaded objects may live on several
-// threads of the surrogate at once, so it is counted with interlocked operations.
-LONG server_references = 0;
-
-class ServerReference {
- public:
-  ServerReference() { InterlockedIncrement(&server_references); }
-  ~ServerReference() { InterlockedDecrement(&server_references); }
-  ServerReference(const ServerReference&) = delete;
-  ServerReference& operator=(const ServerReference&) = delete;
-};
-
-// The stream, from where it stands (its beginning, as it is handed over), in `bytes`: the whole
-// of it, or of a larger one, its beginning and a read beyond, which ReadStructure takes for what
-// it is.
-HRESULT ReadAll(IStream* stream, std::string* bytes) {
-  STATSTG status = {};
-  if (SUCCEEDED(stream->Stat(&status, STATFLAG_NONAME))) {
-    bytes->reserve(static_cast<std::size_t>(
-        std::min<ULONGLONG>(status.cbSize.QuadPart, kMaxFileBytes + kStreamPiece)));
-  }
-  HRESULT result = S_OK;
-  const auto read = [&](char* buffer, std::size_t size, std::size_t* got) {
-    ULONG count = 0;
-    result = stream->Read(buffer, static_cast<ULONG>(size), &count);
-    *got = count;
-    return SUCCEEDED(result);
-  };
-  return ReadWhole(read, bytes) == StreamEnd::kFailed ? result : S_OK;
-}
 
 // A 32-bit DIB section of `picture`, top-down.
 HBITMAP Bitmap(const Picture& picture) {
@@ -81,12 +44,8 @@ HBITMAP Bitmap(const Picture& picture) {
   return bitmap;
 }
 
-class ThumbnailProvider final : public IInitializeWithStream, public IThumbnailProvider {
+class ThumbnailProvider final : public StreamHandler<IThumbnailProvider> {
  public:
-  ThumbnailProvider() = default;
-  ThumbnailProvider(const ThumbnailProvider&) = delete;
-  ThumbnailProvider& operator=(const ThumbnailProvider&) = delete;
-
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID interface_id, void** object) override {
     if (!object) {
       return E_POINTER;
@@ -102,30 +61,6 @@ class ThumbnailProvider final : public IInitializeWithStream, public IThumbnailP
       return E_NOINTERFACE;
     }
     AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override {
-    return static_cast<ULONG>(InterlockedIncrement(&references_));
-  }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const LONG left = InterlockedDecrement(&references_);
-    if (left == 0) {
-      delete this;
-    }
-    return static_cast<ULONG>(left);
-  }
-
-  // Once only in an object's life. The stream stays the caller's to keep open while the object
-  // lives; the object holds a reference and reads it when the picture is asked for.
-  HRESULT STDMETHODCALLTYPE Initialize(IStream* stream, DWORD) override {
-    if (!stream) {
-      return E_INVALIDARG;
-    }
-    if (stream_) {
-      return HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED);
-    }
-    stream->AddRef();
-    stream_ = stream;
     return S_OK;
   }
 
@@ -171,82 +106,10 @@ class ThumbnailProvider final : public IInitializeWithStream, public IThumbnailP
     *alpha = WTSAT_ARGB;
     return S_OK;
   }
-
- private:
-  ~ThumbnailProvider() {
-    if (stream_) {
-      stream_->Release();
-    }
-  }
-
-  LONG references_ = 1;
-  IStream* stream_ = nullptr;
-  const ServerReference server_;
 };
-
-// The class object, one for the DLL's life: each reference to it keeps the DLL loaded.
-class ClassObject final : public IClassFactory {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID interface_id, void** object) override {
-    if (!object) {
-      return E_POINTER;
-    }
-    if (!IsEqualIID(interface_id, __uuidof(IUnknown)) &&
-        !IsEqualIID(interface_id, __uuidof(IClassFactory))) {
-      *object = nullptr;
-      return E_NOINTERFACE;
-    }
-    *object = this;
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override {
-    return static_cast<ULONG>(InterlockedIncrement(&server_references));
-  }
-  ULONG STDMETHODCALLTYPE Release() override {
-    return static_cast<ULONG>(InterlockedDecrement(&server_references));
-  }
-
-  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID interface_id,
-                                           void** object) override {
-    if (!object) {
-      return E_POINTER;
-    }
-    *object = nullptr;
-    if (outer) {
-      return CLASS_E_NOAGGREGATION;
-    }
-    ThumbnailProvider* const provider = new (std::nothrow) ThumbnailProvider();
-    if (!provider) {
-      return E_OUTOFMEMORY;
-    }
-    const HRESULT result = provider->QueryInterface(interface_id, object);
-    provider->Release();
-    return result;
-  }
-  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-    if (lock) {
-      InterlockedIncrement(&server_references);
-    } else {
-      InterlockedDecrement(&server_references);
-    }
-    return S_OK;
-  }
-};
-
-ClassObject class_object;
 
 }  // namespace
 
-STDAPI DllGetClassObject(REFCLSID class_id, REFIID interface_id, void** object) {
-  if (!object) {
-    return E_POINTER;
-  }
-  *object = nullptr;
-  if (!IsEqualCLSID(class_id, kThumbnailClass)) {
-    return CLASS_E_CLASSNOTAVAILABLE;
-  }
-  return class_object.QueryInterface(interface_id, object);
+HRESULT CreateThumbnailProvider(REFIID interface_id, void** object) {
+  return CreateObject<ThumbnailProvider>(interface_id, object);
 }
-
-STDAPI DllCanUnloadNow() { return server_references == 0 ? S_OK : S_FALSE; }

@@ -1,7 +1,9 @@
 // libFuzzer target for the thumbnails' readers and what they tell of each atom, given whatever lies
-// in a folder as Explorer gives it: what comes back must be atoms to draw; and where gemmi's
-// document reads a CIF, the reading of its atom sites from the tokens must give the same atoms.
+// in a folder as Explorer gives it: what comes back must be atoms to draw, and the preview's facts
+// lines of text; and where gemmi's document reads a CIF, the reading of its atom sites from the
+// tokens must give the same atoms.
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +13,7 @@
 
 #include "thumbnails/meaning.h"
 #include "thumbnails/picture.h"
+#include "thumbnails/preview_facts.h"
 #include "thumbnails/structure.h"
 
 namespace {
@@ -68,6 +71,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (!atoms.empty() && DrawAtoms(atoms, ViewOf(atoms), 24).pixels.empty()) {
     __builtin_trap();
+  }
+  const Facts facts = FactsOf(structure, atoms);
+  for (const std::string* line : {&facts.title, &facts.summary}) {
+    if (std::any_of(line->begin(), line->end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
+      __builtin_trap();
+    }
   }
   return 0;
 }

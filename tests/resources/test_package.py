@@ -20,7 +20,10 @@ THUMBNAIL_PROVIDER = os.environ["THUMBNAIL_PROVIDER"]
 SOURCE_DIR = os.environ["SOURCE_DIR"]
 CLASS_ID = "{AB4AAF10-92E1-4AD1-A051-6225D83BEE1A}"
 THUMBNAIL_HANDLER = "ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}"
+PREVIEW_HANDLER = "ShellEx\\{8895b1c6-b41f-4c1c-a562-0d564250836f}"
+PREVIEW_HOST = "{6d2b5079-2f0b-48dd-ab7f-97cec514d30b}"
 APPROVED = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved"
+PREVIEW_HANDLERS = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\PreviewHandlers"
 WIX = "{http://schemas.microsoft.com/wix/2006/wi}"
 
 REGISTRY_KEY_PATH, PERMANENT, TRANSITIVE, NEVER_OVERWRITE, WIN64 = 4, 16, 64, 128, 256
@@ -184,30 +187,36 @@ class PackageTablesTest(unittest.TestCase):
                   if row["Key"] == f"CLSID\\{CLASS_ID}\\LocalServer32" and not row["Name"]]
         self.assertEqual(server, ['"[#Launcher.exe]"'])
 
-    def test_thumbnail_handler_of_the_structure_types_runs_isolated(self):
-        # Thumbnail Handlers (Registering Your Thumbnail Handler, Thumbnail Processes): under the
-        # ProgID of each type the table marks, never under an extension; in process, apartment
-        # model, never DisableProcessIsolation; removed with the DLL that serves it.
+    def test_shell_handlers_of_the_structure_types_run_isolated(self):
+        # Thumbnail Handlers (Registering Your Thumbnail Handler, Thumbnail Processes), How to
+        # Register a Preview Handler: under the ProgID of each type the table marks, never under an
+        # extension; in process, apartment model, served by the DLL; never DisableProcessIsolation
+        # or DisableLowILProcessIsolation; the preview handler in the 64-bit preview host (its
+        # AppID) and on the list of preview handlers. Registering Shell Extension Handlers: both on
+        # the approved list, for the policy EnforceShellExtensionSecurity. Lists in the install
+        # context's root.
         with open(os.path.join(SOURCE_DIR, "resources", "icons", "icons.tsv")) as table:
             marked = {f"Orbedo.{row['label']}" for row in csv.DictReader(table, delimiter="\t")
                       if row["thumbnail"] == "yes"}
-        handlers = {row["Key"].split("\\")[0]: row["Value"] for row in self.registry
-                    if row["Key"].endswith(THUMBNAIL_HANDLER)}
-        self.assertEqual(set(handlers), marked)
-        [thumbnail_class] = set(handlers.values())
-        server = {row["Name"]: row["Value"] for row in self.registry
-                  if row["Key"] == f"CLSID\\{thumbnail_class}\\InprocServer32"}
         [dll] = [row for row in export("File") if row["FileName"].endswith("|OrbedoThumbnails.dll")]
-        self.assertEqual(server, {"": f"[#{dll['File']}]", "ThreadingModel": "Apartment"})
-        self.assertEqual({row["Component_"] for row in self.registry
-                          if thumbnail_class in row["Key"]}, {dll["Component_"]})
-        self.assertEqual([row for row in self.registry
-                          if "DisableProcessIsolation" in row["Name"]], [])
-        # Registering Shell Extension Handlers: on the approved list, in the install context's
-        # root, for the policy EnforceShellExtensionSecurity.
-        self.assertEqual([(row["Root"], row["Key"], row["Value"]) for row in self.registry
-                          if row["Name"] == thumbnail_class],
-                         [("-1", APPROVED, "Orbedo thumbnails")])
+        for handler, name, lists, extra in [
+                (THUMBNAIL_HANDLER, "Orbedo thumbnails", [APPROVED], {}),
+                (PREVIEW_HANDLER, "Orbedo preview", [APPROVED, PREVIEW_HANDLERS],
+                 {"DisplayName": "Orbedo preview", "AppID": PREVIEW_HOST})]:
+            handlers = {row["Key"].split("\\")[0]: row["Value"] for row in self.registry
+                        if row["Key"].endswith(handler)}
+            self.assertEqual(set(handlers), marked)
+            [handler_class] = set(handlers.values())
+
+            def values(key):
+                return {row["Name"]: row["Value"] for row in self.registry if row["Key"] == key}
+            self.assertEqual(values(f"CLSID\\{handler_class}"), {"": name, **extra})
+            self.assertEqual(values(f"CLSID\\{handler_class}\\InprocServer32"),
+                             {"": f"[#{dll['File']}]", "ThreadingModel": "Apartment"})
+            self.assertEqual(sorted((row["Root"], row["Key"], row["Value"]) for row in self.registry
+                                    if row["Name"] == handler_class),
+                             sorted(("-1", key, name) for key in lists))
+        self.assertEqual([row for row in self.registry if "Isolation" in row["Name"]], [])
 
     def test_default_associations_file_names_the_package_types(self):
         # Dism /Import-DefaultAppAssociations: an Association per type, naming a ProgID we register.

@@ -23,24 +23,24 @@ WINESERVER = "/usr/lib/wine/wineserver"
 
 
 class WineSession:
-    def __init__(self):
+    def __init__(self, screen="1024x768"):
         self.root = tempfile.TemporaryDirectory(prefix="orbedo-wine-")
         self.prefix = os.path.join(self.root.name, "prefix")
         self.drive_c = os.path.join(self.prefix, "drive_c")
         self.tag = uuid.uuid4().hex
         self.xvfb = None
         try:
-            self._start_display()
+            self._start_display(screen)
             self._make_prefix()
         except BaseException:
             self.close()
             raise
 
-    def _start_display(self):
+    def _start_display(self, screen):
         read_end, write_end = os.pipe()
         self.xvfb = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp", "-screen", "0",
-             "1024x768x24"],
+             screen + "x24"],
             pass_fds=[write_end], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL)
         os.close(write_end)

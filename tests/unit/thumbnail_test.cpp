@@ -19,6 +19,7 @@
 
 #include "thumbnails/meaning.h"
 #include "thumbnails/picture.h"
+#include "thumbnails/preview.h"
 #include "thumbnails/structure.h"
 #include "thumbnails/text.h"
 #include "thumbnails/whole_stream.h"
@@ -873,6 +874,56 @@ TEST(DrawAtoms, FillsItsOwnShapeInTheElementsColoursTheSameEveryTime) {
       1000);
   EXPECT_EQ(Draw(diazepam, 256).pixels, picture.pixels);
   EXPECT_NE(Draw(hexane, 256).pixels, picture.pixels);
+}
+
+// The preview pane's facts, of one file of each type: the title the file gives itself in the
+// format's own place, the formula (Open Babel's) and count of the atoms shown, the file's where it
+// holds more, the chains, the method and the resolution.
+TEST(Preview, SaysWhatEachFileHolds) {
+  const std::string diazepam = "7-Chloro-1-methyl-5-phenyl-1,3-dihydro-2H-1,4-benzodiazepin-2-one";
+  const std::string entry =
+      "STRUCTURE OF AURORA A (122-403) BOUND TO INHIBITORY MONOBODY MB2 AND "
+      "AMPPCP|C3169N822O930P6S10 \u00b7 4,937 atoms \u00b7 4 chains "
+      "\u00b7 X-RAY DIFFRACTION, 2.55 \u00c5";
+  std::vector<std::pair<fs::path, std::string>> cases = {
+      {kEntries / "6c83.pdb", entry},
+      {kFiles / "mmcif/6c83.cif", entry},
+      {kSystems / "test.pdb", "|C189H293N49O50S \u00b7 582 of 8,867 atoms shown \u00b7 1 chain"}};
+  for (const char* type : {"pdb", "pqr", "cif", "mmcif", "gro", "mol", "sd", "sdf", "xyz"}) {
+    cases.push_back({kFiles / type / (std::string("_diazepam.") + type),
+                     diazepam + "|C16H13ClN2O \u00b7 33 atoms"});
+  }
+  cases.push_back({kFiles / "v3000/_diazepam.mol", cases.back().second});
+  for (const auto& [path, facts] : cases) {
+    const std::optional<Preview> preview = Preview::Of(Slurp(path));
+    ASSERT_TRUE(preview) << path;
+    EXPECT_EQ(preview->facts().title + '|' + preview->facts().summary, facts) << path;
+  }
+}
+
+// However it is turned, the structure stays whole on the pane's colour, and the picture drawn
+// while it turns keeps the pane's shape.
+TEST(Preview, KeepsTheStructureWholeInEveryTurn) {
+  std::optional<Preview> preview = Preview::Of(Slurp(kEntries / "6c83.pdb"));
+  ASSERT_TRUE(preview);
+  constexpr std::uint32_t kPane = 0xFF102030;
+  std::vector<std::uint32_t> before;
+  for (int turn = 0; turn < 6; ++turn) {
+    const Picture picture = preview->Draw(150, 100, kPane & 0xFFFFFF);
+    int edge = 0, drawn = 0;
+    for (int i = 0; i < 150 * 100; ++i) {
+      const bool at_edge = i % 150 == 0 || i % 150 == 149 || i < 150 || i >= 150 * 99;
+      (at_edge ? edge : drawn) += picture.pixels[static_cast<std::size_t>(i)] != kPane;
+    }
+    EXPECT_EQ(edge, 0) << turn;
+    EXPECT_GT(drawn, 1000) << turn;
+    EXPECT_NE(picture.pixels, before) << turn;
+    before = picture.pixels;
+    preview->TurnBy(0.9, turn * 0.7);
+  }
+  const Picture moving = preview->DrawMoving(400, 100, 0);
+  EXPECT_NEAR(moving.width, 4.0 * moving.height, 4.0);
+  EXPECT_GE(moving.height, 25);
 }
 
 }  // namespace

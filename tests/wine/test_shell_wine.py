@@ -28,6 +28,7 @@ PACKAGE = os.environ["PACKAGE"]
 MAKE_PACKAGE = os.environ["MAKE_PACKAGE"]
 NOTIFY_SHELL = os.environ["NOTIFY_SHELL"]
 THUMBNAILS = os.environ["THUMBNAILS"]
+PREVIEWS = os.environ["PREVIEWS"]
 THUMBNAIL_PROVIDER = os.environ["THUMBNAIL_PROVIDER"]
 VERSION = os.environ["VERSION"]
 
@@ -43,6 +44,7 @@ INSTALL_FOLDER = "C:\\Program Files\\Orbedo"
 CLASS_ID = "{AB4AAF10-92E1-4AD1-A051-6225D83BEE1A}"
 THUMBNAIL_CLASS = "{F5CA85C4-2AE0-444B-B867-0854340D9B16}"
 THUMBNAIL_HANDLER = "ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}"
+PREVIEW_HANDLER = "ShellEx\\{8895b1c6-b41f-4c1c-a562-0d564250836f}"
 # Real structures: PDB entries with chains, a ligand and crystal waters, a small protein without
 # element columns, and OpenMM's solvated protein and lipid bilayer (unpacked by tools/install-deps).
 OPENMM = "/opt/orbedo-test-data/python3-simtk/usr/lib/python3/dist-packages/openmm/app/data"
@@ -202,6 +204,7 @@ class ShellTest(RegistryTestCase):
             cls.icon_pixels = cls.session.install(ICON_PIXELS, "C:\\tools\\icon_pixels.exe")
             cls.drop_files = cls.session.install(DROP_FILES, "C:\\tools\\drop_files.exe")
             cls.thumbnails = cls.session.install(THUMBNAILS, "C:\\tools\\thumbnails.exe")
+            cls.previews = cls.session.install(PREVIEWS, "C:\\tools\\previews.exe")
             cls.msiexec("/i", PACKAGE)
             cls.launcher = INSTALL_FOLDER + "\\Orbedo-Launcher.exe"
         except BaseException:
@@ -407,6 +410,28 @@ class ShellTest(RegistryTestCase):
                                 if key.endswith(THUMBNAIL_HANDLER.lower())),
                          sorted(f"{MACHINE_CLASSES}\\Orbedo.{row['label']}\\{THUMBNAIL_HANDLER}"
                                 .lower() for row in marked))
+
+    def test_structure_types_show_in_the_preview_pane_and_a_symbol_file_does_not(self):
+        # As Explorer's preview host shows them (previews.cpp holds the handler to its rules): a
+        # real protein, a molecule of Debian's, and a debugger's symbol file named .pdb.
+        with open(REAL_FILES[0], "rb") as protein:
+            documents = [self.make_document("pane\\6c83.pdb", protein.read())]
+        documents.append(self.make_document("pane\\diazepam.sdf"))
+        subprocess.run(["obabel", "/usr/share/chemical-structures/drugs/diazepam.cml", "-osdf",
+                        "-O", self.session.unix_path(documents[-1])], check=True,
+                       capture_output=True)
+        documents.append(self.make_document("pane\\symbols.pdb",
+                                            b"Microsoft C/C++ MSF 7.00\r\n\x1aDS" + bytes(4096)))
+        run = harness.Run([*wine.WINE, self.previews, "480", "360", *documents],
+                          env=self.environment())
+        self.assertEqual(run.status, 0, run.stderr)
+        self.assertEqual([line.split()[0] for line in run.stdout.decode().splitlines()],
+                         ["0x00000000", "0x00000000", "0x8007000d"])
+        # The ProgIDs of the types that have thumbnails name the class, and no other.
+        self.assertEqual(sorted(key for key in self.export(MACHINE_CLASSES)
+                                if key.endswith(PREVIEW_HANDLER.lower())),
+                         sorted(f"{MACHINE_CLASSES}\\Orbedo.{row['label']}\\{PREVIEW_HANDLER}"
+                                .lower() for row in TYPES if row["thumbnail"] == "yes"))
 
     def test_removal_takes_ours_and_leaves_what_other_programs_wrote(self):
         self.addCleanup(self.restore_standard_install)

@@ -62,10 +62,6 @@ std::string_view Lines::Required() {
   return line;
 }
 
-bool StartsWith(std::string_view text, std::string_view start) {
-  return text.substr(0, start.size()) == start;
-}
-
 bool IsAtomRecord(std::string_view line) {
   return StartsWith(line, "ATOM") || StartsWith(line, "HETATM");
 }

@@ -21,7 +21,10 @@ class Lines {
   std::string_view rest_;
 };
 
-bool StartsWith(std::string_view text, std::string_view start);
+// Inline, so that a comparison with a literal is a few instructions: readers ask it of every line.
+inline bool StartsWith(std::string_view text, std::string_view start) {
+  return text.substr(0, start.size()) == start;
+}
 // Whether `line` is an atom record of a PDB or PQR file, ATOM or HETATM.
 bool IsAtomRecord(std::string_view line);
 // Whether `line` ends the first model of a PDB or PQR file: ENDMDL, or END, which ends each frame

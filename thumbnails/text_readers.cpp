@@ -154,12 +154,14 @@ std::optional<Box> BoxOfGro(std::string_view line) {
 // PDB's own hold a list of MOL_ID: and the like); EXPDTA's method; and REMARK 2's resolution,
 // "RESOLUTION.    2.10 ANGSTROMS." ("NOT APPLICABLE." for other methods).
 void ReadHeader(std::string_view line, Structure* structure) {
-  const std::string_view text = text::Trim(Columns(line, 10, 80));
-  const auto append = [&](std::string* to) { *to += (to->empty() ? "" : " ") + std::string(text); };
+  const auto text = [&] { return text::Trim(Columns(line, 10, 80)); };
+  const auto append = [&](std::string* to) {
+    *to += (to->empty() ? "" : " ") + std::string(text());
+  };
   if (StartsWith(line, "TITLE ")) {
     append(&structure->title);
   } else if (StartsWith(line, "COMPND    ") && structure->title.empty() &&
-             text.find(':') == std::string_view::npos) {
+             text().find(':') == std::string_view::npos) {
     append(&structure->title);
   } else if (StartsWith(line, "EXPDTA")) {
     append(&structure->method);

@@ -248,7 +248,7 @@ void Canvas::Draw(std::uint32_t order) {
         const Key key = static_cast<Key>(base + std::sqrt(std::max(height, 0.0f)) * levels_)
                             << kOrderBits |
                         inverse;
-        keys[x] = (height > 0) & (key > keys[x]) ? key : keys[x];
+        keys[x] = ((height > 0) & (key > keys[x])) ? key : keys[x];
       }
     }
     for (int t = first; t <= last; ++t) {

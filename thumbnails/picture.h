@@ -9,7 +9,6 @@
 #ifndef THUMBNAILS_PICTURE_H_
 #define THUMBNAILS_PICTURE_H_
 
-#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -60,9 +59,9 @@ struct Scene {
 // The scene of `atoms` (at least one) seen in `view`.
 Scene SceneOf(const std::vector<Shown>& atoms, const View& view);
 
-// A turn of the view: its rows are the turned view's axes (x to the right, y up, z to the viewer)
-// in the view's own frame.
-using Turn = std::array<Vector, 3>;
+// A turn of the view: the turned view's axes (x to the right, y up, z to the viewer) in the view's
+// own frame.
+using Turn = Frame;
 
 // The picture of `scene` turned by `turn`, `width` × `height` pixels (each at least 1), opaque
 // on `background` (0xRRGGBB), looking as DrawAtoms' does: its middle in the middle, as large as

@@ -19,14 +19,6 @@ constexpr double kFrameMilliseconds = 20;
 // While turning, a picture has at least this share of the pane's width and height.
 constexpr double kLeastShare = 0.25;
 
-// cos·a + sin·b
-Vector Mix(const Vector& a, const Vector& b, double cos, double sin) { return cos * a + sin * b; }
-
-Vector Unit(const Vector& v) {
-  const double length = std::sqrt(Dot(v, v));
-  return (1 / length) * v;
-}
-
 }  // namespace
 
 std::optional<Preview> Preview::Of(std::string_view file) {
@@ -44,16 +36,9 @@ std::optional<Preview> Preview::Of(std::string_view file) {
 
 void Preview::TurnBy(double right, double up) {
   // The rows of the turn are the picture's axes: turning what is seen turns them the other way
-  // round, x and z about y, then y and z about x.
-  Turn& t = turn_;
-  t = {Mix(t[0], t[2], std::cos(right), std::sin(right)), t[1],
-       Mix(t[2], t[0], std::cos(right), -std::sin(right))};
-  t = {t[0], Mix(t[1], t[2], std::cos(up), std::sin(up)),
-       Mix(t[2], t[1], std::cos(up), -std::sin(up))};
-  // A rotation still, however many turns add up their rounding.
-  t[0] = Unit(t[0]);
-  t[1] = Unit(Mix(t[1], t[0], 1, -Dot(t[1], t[0])));
-  t[2] = Cross(t[0], t[1]);
+  // round, x and z about y, then y and z about x; a rotation still, however many turns add up
+  // their rounding.
+  turn_ = Orthonormal(Turned(Turned(turn_, 1, -right), 0, up));
 }
 
 Picture Preview::Timed(int width, int height, std::uint32_t background, std::size_t every,

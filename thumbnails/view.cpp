@@ -6,8 +6,6 @@
 
 namespace {
 
-using Frame = std::array<Vector, 3>;
-
 constexpr double kPi = 3.14159265358979323846;
 
 // How much the third moments weigh beside the second in a frame's score: enough to choose where
@@ -84,8 +82,6 @@ class Moments {
   double count_ = 0;
 };
 
-Vector Unit(const Vector& v) { return (1 / std::sqrt(Dot(v, v))) * v; }
-
 // How well `frame` shows what `moments` describe: the widest spread across, the least along the
 // view, and each of the first two axes towards where the atoms reach farther.
 double Score(const Moments& moments, const Frame& frame) {
@@ -93,24 +89,6 @@ double Score(const Moments& moments, const Frame& frame) {
   return (moments.Spread(frame[0]) - moments.Spread(frame[2])) / total +
          kSkewWeight * (moments.Skew(frame[0]) + moments.Skew(frame[1])) /
              (total * std::sqrt(total));
-}
-
-// `frame` turned by `angle` about its own axis `axis`, right-handed still.
-Frame Turned(const Frame& frame, std::size_t axis, double angle) {
-  const std::size_t u = (axis + 1) % 3, v = (axis + 2) % 3;
-  const double c = std::cos(angle), s = std::sin(angle);
-  Frame turned = frame;
-  turned[u] = c * frame[u] + s * frame[v];
-  turned[v] = c * frame[v] - s * frame[u];
-  return turned;
-}
-
-// `frame` made right-handed and orthonormal again after many turns.
-Frame Orthonormal(Frame frame) {
-  frame[0] = Unit(frame[0]);
-  frame[1] = Unit(frame[1] - Dot(frame[1], frame[0]) * frame[0]);
-  frame[2] = Cross(frame[0], frame[1]);
-  return frame;
 }
 
 // `frame` turned about the axes `turns` while its score grows, in ever smaller steps.

@@ -4,7 +4,6 @@
 #ifndef THUMBNAILS_VIEW_H_
 #define THUMBNAILS_VIEW_H_
 
-#include <array>
 #include <optional>
 #include <vector>
 
@@ -15,7 +14,7 @@ struct View {
   Vector centre;
   // A right-handed frame (a mirror image would show the other enantiomer): x to the right, y up,
   // and z towards the viewer.
-  std::array<Vector, 3> axes;
+  Frame axes;
   // Where a membrane is seen side-on with a protein in it: the depth of the protein's middle
   // (along z, from the centre), nearer than which the membrane's lipids would hide it.
   std::optional<double> lipids_cut;

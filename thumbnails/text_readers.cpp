@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <gemmi/unitcell.hpp>
 #include <stdexcept>
 #include <string>
 
@@ -110,25 +111,24 @@ std::optional<Box> SimulationBox(const Box& box) {
 std::optional<Box> BoxOfCryst1(std::string_view line) {
   std::string group(Columns(line, 55, 66));
   group.erase(std::remove(group.begin(), group.end(), ' '), group.end());
-  // a, b and c in columns 7-33, 9 each; alpha, beta and gamma in 34-54, 7 each.
-  double cell[6];
+  // a, b and c in columns 7-33, 9 each; alpha, beta and gamma in 34-54, 7 each, none of them 0 or
+  // 180 degrees, which no box has and gemmi's cell refuses.
+  double parameters[6];
   for (std::size_t i = 0; i < 6; ++i) {
     const std::size_t from = i < 3 ? 6 + 9 * i : 33 + 7 * (i - 3);
     const std::optional<double> number = text::Number(Columns(line, from, from + (i < 3 ? 9 : 7)));
-    if (group != "P1" || !number) {
+    if (group != "P1" || !number || (i >= 3 && !(*number > 0 && *number < 180))) {
       return std::nullopt;
     }
-    cell[i] = *number;
+    parameters[i] = *number;
   }
-  // The PDB's orthogonalisation: a along x, b in the xy plane.
-  constexpr double kDegree = 3.14159265358979323846 / 180;
-  const double cos_alpha = std::cos(cell[3] * kDegree), cos_beta = std::cos(cell[4] * kDegree);
-  const double cos_gamma = std::cos(cell[5] * kDegree), sin_gamma = std::sin(cell[5] * kDegree);
-  const double cx = cell[2] * cos_beta;
-  const double cy = cell[2] * (cos_alpha - cos_beta * cos_gamma) / sin_gamma;
-  return SimulationBox({{cell[0], 0, 0},
-                        {cell[1] * cos_gamma, cell[1] * sin_gamma, 0},
-                        {cx, cy, std::sqrt(std::max(0.0, cell[2] * cell[2] - cx * cx - cy * cy))}});
+  // The cell's edges, the columns of its orthogonalisation, which is the PDB's: a along x, b in
+  // the xy plane.
+  const gemmi::UnitCell cell(parameters[0], parameters[1], parameters[2], parameters[3],
+                             parameters[4], parameters[5]);
+  const gemmi::Mat33& m = cell.orth.mat;
+  return SimulationBox(
+      {{m[0][0], m[1][0], m[2][0]}, {m[0][1], m[1][1], m[2][1]}, {m[0][2], m[1][2], m[2][2]}});
 }
 
 // The box of a GRO file's last line: x, y and z of a diagonal box, or the nine numbers of any,
